@@ -1,0 +1,124 @@
+// The one log of the program. Every message names a level word whose bits
+// choose the outputs: the log file in the data folder (Windows-1252 on disk),
+// the event log, and the text of the thread's last system error; in a console
+// every message is echoed to standard error as well. Callers supply their own
+// time stamps, indentation and line breaks.
+//
+// The file is opened and released around each unit of work with an open
+// count, rotated by size at every first open, and can be read back from a mark
+// so that one job's part of the log can be sent to the job server. All threads
+// share one Log; it is serialised by one mutex and never drops a message.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "ports/clock.h"
+#include "ports/event_log.h"
+#include "ports/system_info.h"
+
+namespace tv {
+
+namespace lvl {
+inline constexpr unsigned kFile = 1;
+inline constexpr unsigned kEvent = 2;
+inline constexpr unsigned kWarning = 16;
+inline constexpr unsigned kError = 32;
+inline constexpr unsigned kSystemText = 64;
+}  // namespace lvl
+
+// What a directory can tell about its last failure (extended code, text, provider).
+struct DirectoryError {
+  long code = 0;
+  std::string text;
+  std::string provider;
+};
+
+using Hresult = std::int32_t;
+
+inline constexpr std::uint64_t kLogRotateBytes = 4096000;
+inline constexpr std::size_t kCaptureBytes = 100000000;
+
+class Log {
+ public:
+  struct Options {
+    std::string folder;  // absolute data folder; empty: the log is not written to a file
+    std::string fileName = "Tavlevagt.log";
+    Clock* clock = nullptr;          // required
+    EventLog* events = nullptr;      // null: event-log reports go nowhere
+    SystemInfo* system = nullptr;    // null: no memory line
+    bool console = false;            // echo every message to consoleStream
+    std::FILE* consoleStream = stderr;
+  };
+
+  explicit Log(Options options);
+  ~Log();
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  void message(unsigned level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+  void vmessage(unsigned level, const char* fmt, va_list args);
+
+  // Opens the file when the count is 0 (rotating it first); 0, or 99 when
+  // neither the log nor the fallback could be opened.
+  int open();
+  void release();
+  [[nodiscard]] unsigned openCount() const;
+
+  void setMark();
+  // The text written since the mark, as UTF-8, cut at kCaptureBytes.
+  [[nodiscard]] std::string fetchSinceMark();
+
+  // LogLevel above 0 flushes after each write.
+  void setFlushEachWrite(bool on);
+  void setConsole(bool on);
+  [[nodiscard]] bool console() const;
+  void setEventLog(EventLog* events);
+  void setFolder(std::string folder);
+  [[nodiscard]] std::string filePath() const;
+  void setDirectoryErrorSource(std::function<std::optional<DirectoryError>()> source);
+
+  // " mem (%ld%%): %s\n" with the used bytes in grouped digits.
+  void memoryLine();
+
+  // The directory-error block: caller's text, the hresult line, its text and
+  // the directory's extended error, logged at level 35.
+  void reportHresult(Hresult hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+  // The calling thread's last system error (an errno value on POSIX). Callers
+  // that log with level bit 64 set it after the failed call.
+  static void setLastError(int code);
+  [[nodiscard]] static int lastError();
+
+ private:
+  void writeFile(const std::string& text);
+  void rotateIfLarge(const std::string& path);
+
+  Options opt_;
+  mutable std::mutex mutex_;  // the file, the count, the mark
+  std::mutex emitMutex_;      // keeps whole messages in order across outputs
+  std::FILE* file_ = nullptr;
+  unsigned count_ = 0;
+  long mark_ = 0;
+  bool flush_ = false;
+  std::function<std::optional<DirectoryError>()> directoryError_;
+};
+
+// The system's text for an error code as the log appends it ("%s (%s)").
+[[nodiscard]] std::string systemErrorText(int code);
+
+// Windows' text for a Win32 error code the program can meet, or "" when unknown.
+[[nodiscard]] std::string win32ErrorText(std::uint32_t code);
+
+// The directory-service text of 0x80005000 + index, or "" outside the table.
+[[nodiscard]] std::string adsErrorText(Hresult hr);
+
+// 1234567.891 with 2 decimals -> "1.234.567,89".
+[[nodiscard]] std::string groupDigits(double value, int decimals);
+
+}  // namespace tv

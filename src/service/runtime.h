@@ -1,0 +1,64 @@
+// The context every operation receives: settings, locations, the values of
+// the job in hand, the log and the ports. Built once in main (or in a test)
+// and handed down by reference; there is no other process-wide state.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "config/settings.h"
+#include "config/trim.h"
+#include "log/log.h"
+
+namespace tv {
+
+class Directory;
+class FileServer;
+class HttpClient;
+class ProcessRunner;
+class Clock;
+class SystemInfo;
+class InstallKeys;
+
+struct Ports {
+  Directory* directory = nullptr;
+  FileServer* files = nullptr;
+  HttpClient* http = nullptr;
+  ProcessRunner* processes = nullptr;
+  Clock* clock = nullptr;
+  SystemInfo* system = nullptr;
+  InstallKeys* keys = nullptr;
+};
+
+// Values of the job file in hand (school name, sequence value) and the
+// list-changed flags the end-of-job list scripts look at.
+struct JobValues {
+  std::string schoolName;
+  std::string sequence;  // at most 7 characters
+  bool medaMailListChanged = false;
+  bool elevMailListChanged = false;
+  bool medaListChanged = false;
+  bool elevListChanged = false;
+};
+
+// Service states as the service manager numbers them.
+enum ServiceState : int { kStopped = 1, kStartPending = 2, kRunning = 4, kPaused = 7 };
+
+struct Runtime {
+  Runtime(Log& l, Ports p, std::string folder) : log(l), ports(p), dataFolder(std::move(folder)) {}
+
+  Settings settings;
+  Trim trim;
+  JobValues job;
+  Log& log;
+  Ports ports;
+  std::string dataFolder;  // absolute, resolved once at start
+  std::atomic<int> state{kStartPending};
+
+  // An absolute path of a file in the data folder.
+  [[nodiscard]] std::string dataPath(const std::string& name) const {
+    return dataFolder.empty() ? name : dataFolder + "/" + name;
+  }
+};
+
+}  // namespace tv

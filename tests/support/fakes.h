@@ -1,0 +1,109 @@
+// Test doubles shared by every test tier: a fake clock that never sleeps, a
+// recording event log, a recording process runner and a temp folder.
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+#include "ports/clock.h"
+#include "ports/event_log.h"
+#include "ports/process_runner.h"
+#include "ports/system_info.h"
+
+namespace tv::test {
+
+class FakeClock : public Clock {
+ public:
+  // 2022-06-17 10:42:52 UTC; localTime is UTC so tests read the same everywhere.
+  std::time_t t = 1655462572;
+  std::vector<long long> sleeps;  // every sleep asked for, in ms
+  bool woken = false;
+  std::time_t now() const override { return t; }
+  std::tm localTime(std::time_t v) const override {
+    std::tm tm{};
+    gmtime_r(&v, &tm);
+    return tm;
+  }
+  bool sleepFor(std::chrono::milliseconds ms) override {
+    sleeps.push_back(ms.count());
+    t += static_cast<std::time_t>(ms.count() / 1000);
+    return !woken;
+  }
+  void wake() override { woken = true; }
+};
+
+class RecordingEventLog : public EventLog {
+ public:
+  struct Event {
+    EventType type;
+    std::string text;
+  };
+  std::vector<Event> events;
+  void report(EventType type, std::string_view message) override {
+    std::lock_guard lock(mutex_);
+    events.push_back({type, std::string(message)});
+  }
+
+ private:
+  std::mutex mutex_;
+};
+
+class RecordingProcessRunner : public ProcessRunner {
+ public:
+  struct Call {
+    std::vector<std::string> argv;
+    std::string cwd;
+  };
+  std::vector<Call> calls;
+  ProcessResult result{true, 0, 0, 0};
+  std::function<ProcessResult(const Call&)> handler;  // overrides result when set
+  ProcessResult run(const std::vector<std::string>& argv, const std::string& cwd) override {
+    calls.push_back({argv, cwd});
+    return handler ? handler(calls.back()) : result;
+  }
+};
+
+class FixedSystemInfo : public SystemInfo {
+ public:
+  MemoryStatus status{8ull << 30, 2ull << 30, 75};
+  std::optional<MemoryStatus> memory() override { return status; }
+};
+
+// A fresh folder below the system temp folder, removed with the object.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& bytes) const;
+  [[nodiscard]] std::string read(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// A log over a temp folder with a fake clock, open for the test's lifetime.
+struct LogFixture {
+  TempFolder folder;
+  FakeClock clock;
+  RecordingEventLog events;
+  FixedSystemInfo system;
+  Log log{Log::Options{folder.path(), "Tavlevagt.log", &clock, &events, &system, false, stderr}};
+  LogFixture() {
+    (void)log.open();
+    log.setFlushEachWrite(true);
+  }
+  ~LogFixture() { log.release(); }
+  // The log file's text as UTF-8.
+  [[nodiscard]] std::string text() const;
+};
+
+}  // namespace tv::test
