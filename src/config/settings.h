@@ -134,10 +134,10 @@ struct Settings {
   int BrovaltTimeout = 60;         // seconds per request
 
   // [LDAP] the directory connection; no server means the LDIF snapshot in the data folder
-  std::string LdapServer;          // "ldaps://dc1.skole.test ldap://dc2…"
-  std::string LdapBind = "gssapi"; // "gssapi" or "simple"
-  std::string LdapBindName;        // simple bind: the bind DN or user@REALM
-  std::string LdapPasswordFile;    // simple bind: file holding the password
+  std::string LdapServer;           // "ldaps://dc1.skole.test ldap://dc2…"
+  std::string LdapBind = "gssapi";  // "gssapi" or "simple"
+  std::string LdapBindName;         // simple bind: the bind DN or user@REALM
+  std::string LdapPasswordFile;     // simple bind: file holding the password
   std::string LdapCaFile;
   bool LdapStartTls = false;
 };

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tv {
+
+struct Runtime;
 
 struct Trim {
   // Domain names.
@@ -17,8 +20,8 @@ struct Trim {
   // Locations: distinguished names and their "LDAP://" paths.
   std::string ZEBPath, ZEBLdapPath;
   std::string GruppePath, GruppeArkivPath, GruppeLdapPath, GruppeArkivLdapPath;
-  std::string MedarbejderPath, MedarbejderLdapPath, MedarbejderArkivPath,
-      MedarbejderArkivLdapPath, MedarbejderInaktivePath, MedarbejderInaktiveLdapPath;
+  std::string MedarbejderPath, MedarbejderLdapPath, MedarbejderArkivPath, MedarbejderArkivLdapPath,
+      MedarbejderInaktivePath, MedarbejderInaktiveLdapPath;
   std::string ElevPath, ElevLdapPath, ElevArkivPath, ElevArkivLdapPath, ElevInaktivePath,
       ElevInaktiveLdapPath;
 
@@ -48,5 +51,24 @@ struct Trim {
   bool refreshUserProfile = false;
   std::string path, ldapPath, archivePath, archiveLdapPath, inactivePath, inactiveLdapPath;
 };
+
+// Make staff ("SetTrimMeda()") or pupils ("SetTrimPers()") the current
+// population: every current field is replaced, so nothing of the previous
+// population survives a switch.
+void selectStaff(Runtime& rt);
+void selectPupils(Runtime& rt);
+
+// The container of a user of the current population: the population's
+// location, or with its alphabetic split on, "OU=<first letter in upper
+// case>," in front of it. At most 259 characters.
+[[nodiscard]] std::string userContainer(const Runtime& rt, std::string_view name);
+
+// A share value that names one fixed profile (".pro" or ".man", any case,
+// after at least one character) rather than a folder of profiles.
+[[nodiscard]] bool isProfileFile(std::string_view path);
+
+// The server of a UNC share root: "\\srv\share" gives "srv"; the text after
+// the first two characters up to the next "/" or "\".
+[[nodiscard]] std::string shareServer(std::string_view sharePath);
 
 }  // namespace tv

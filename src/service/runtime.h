@@ -4,6 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "config/settings.h"
@@ -19,6 +22,8 @@ class ProcessRunner;
 class Clock;
 class SystemInfo;
 class InstallKeys;
+class JobServer;
+class ServiceHost;
 
 struct Ports {
   Directory* directory = nullptr;
@@ -28,6 +33,8 @@ struct Ports {
   Clock* clock = nullptr;
   SystemInfo* system = nullptr;
   InstallKeys* keys = nullptr;
+  JobServer* jobServer = nullptr;  // null: no job server
+  ServiceHost* host = nullptr;
 };
 
 // Values of the job file in hand (school name, sequence value) and the
@@ -54,6 +61,14 @@ struct Runtime {
   Ports ports;
   std::string dataFolder;  // absolute, resolved once at start
   std::atomic<int> state{kStartPending};
+
+  // Serialises appends to the list files so that the password thread and the
+  // job thread never interleave half lines.
+  std::mutex fileAppendLock;
+
+  // Ends the process after a fatal data error (exit codes 25, 20, 2). Tests
+  // replace it to see the code; callers must cope with it returning.
+  std::function<void(int)> fatalExit = [](int code) { std::exit(code); };
 
   // An absolute path of a file in the data folder.
   [[nodiscard]] std::string dataPath(const std::string& name) const {

@@ -1,0 +1,12 @@
+#include "config/version.h"
+
+namespace tv {
+
+const char* buildDate() {
+  return __DATE__;
+}
+const char* buildTime() {
+  return __TIME__;
+}
+
+}  // namespace tv

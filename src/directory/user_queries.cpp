@@ -1,0 +1,203 @@
+#include "directory/user_queries.h"
+
+#include "directory/escape.h"
+#include "text/text.h"
+
+namespace tv {
+namespace {
+
+constexpr int kPageSize = 20;
+
+bool isText(const DirAttribute& a) {
+  return a.type == AdsType::kCaseIgnoreString;
+}
+
+std::string firstValue(const DirAttribute& a) {
+  return a.values.empty() ? "" : a.values[0];
+}
+
+// The person number a pupil's WritePersId attribute carries: the text after
+// "PERS_ID=" or "MEDA_ID=", or the whole value.
+std::string personNumberOf(const std::string& value) {
+  for (const char* tag : {"PERS_ID=", "MEDA_ID="}) {
+    auto pos = value.find(tag);
+    if (pos != std::string::npos && value.size() > 8) return value.substr(8);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string indexKey(std::string_view value, std::size_t width) {
+  return cutChars(value, width);
+}
+
+UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, bool includeDisabled,
+                                const ExceptionList& exceptions) {
+  UserListResult result;
+  Directory* dir = rt.ports.directory;
+  std::string path(containerPath);
+  if (dir == nullptr) {
+    rt.log.message(1, "** Fejl: GetADBrugerListe() - ADsGetObject(%s)\n", path.c_str());
+    return result;
+  }
+  const std::string filter = includeDisabled ? "(&(objectCategory=person)(objectClass=user)(cn=*))"
+                                             : "(&(objectCategory=person)(objectClass=user)(cn=*)"
+                                               "(!(userAccountControl:1.2.840.113556.1.4.803:=2)))";
+  const Settings& s = rt.settings;
+  std::vector<std::string> attrs = {"name",        "sAMAccountName",       "ADsPath",
+                                    "whenChanged", s.BrugerIdentifikation, s.WritePersId};
+  const bool pupils = !rt.trim.staff;
+
+  Hresult hr =
+      dir->search(path, filter, attrs, SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
+        DirUser u;
+        for (const DirAttribute& col : row.attributes) {
+          if (equalsIgnoreCase(col.name, "sAMAccountName")) {
+            u.accountName = cutChars(firstValue(col), 25);
+          } else if (equalsIgnoreCase(col.name, "ADsPath")) {
+            if (isText(col)) u.path = cutChars(firstValue(col), 259);
+          } else if (equalsIgnoreCase(col.name, "name")) {
+            u.name = cutChars(firstValue(col), 24);
+            if (std::find(exceptions.begin(), exceptions.end(), u.name) != exceptions.end()) {
+              return true;  // excepted: the row is dropped
+            }
+          }
+          bool isPersId = pupils && equalsIgnoreCase(col.name, s.WritePersId);
+          if (isPersId) u.personNumber = cutChars(personNumberOf(firstValue(col)), 29);
+          if (equalsIgnoreCase(col.name, s.BrugerIdentifikation) && isText(col) && !isPersId) {
+            std::string id = firstValue(col);
+            std::size_t len = charCount(id);
+            if (!id.empty() && len != 32) {
+              rt.log.message(1, " FEJL I BRUGERIDENTIFIKATIONSFELTET PÅ AD '%s', '%s', %d :\n",
+                             u.accountName.c_str(), id.c_str(), static_cast<int>(len));
+              rt.log.message(
+                  1, " Skift 'BrugerIdentifikation' i ini-filen til et tomt/brug_uuid felt.\n");
+              result.fatal = true;
+              return false;
+            }
+            u.identification = id;
+          }
+        }
+        result.users.push_back(std::move(u));
+        return true;
+      });
+  if (result.fatal) {
+    rt.fatalExit(25);
+    result.users.clear();
+    return result;
+  }
+  if (hr < 0) {
+    if (hr == kNoSuchObject || hr == kEAdsBadPathname) {
+      rt.log.reportHresult(hr, "** Fejl: GetADBrugerListe() - ADsGetObject(%s)\n", path.c_str());
+    } else {
+      rt.log.reportHresult(hr, "** Fejl:");
+    }
+    result.users.clear();
+  }
+  return result;
+}
+
+namespace {
+
+DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const std::string& filter) {
+  DirResult<FoundUser> out;
+  Directory* dir = rt.ports.directory;
+  std::string path = "LDAP://" + std::string(containerDn);
+  if (dir == nullptr) {
+    rt.log.message(1, "** Fejl: Sogning() - ADsGetObject(%s)\n", path.c_str());
+    out.hr = kEFail;
+    return out;
+  }
+  std::optional<SearchRow> last;
+  Hresult hr = dir->search(path, filter, {"ADsPath", "sAMAccountName"}, SearchScope::kSubtree,
+                           kPageSize, [&](const SearchRow& row) {
+                             const DirAttribute* sam = row.find("sAMAccountName");
+                             const DirAttribute* ads = row.find("ADsPath");
+                             if (sam != nullptr && ads != nullptr && isText(*sam) && isText(*ads)) {
+                               last = row;
+                             }
+                             return true;
+                           });
+  if (hr == kNoSuchObject || hr == kEAdsBadPathname) {
+    rt.log.reportHresult(hr, "** Fejl: Sogning() - ADsGetObject(%s)\n", path.c_str());
+    out.hr = hr;
+    return out;
+  }
+  if (!last) {
+    out.hr = kEFail;
+    return out;
+  }
+  auto bound = dir->bind(last->first("ADsPath"));
+  if (!bound.ok()) {
+    out.hr = kEFail;
+    return out;
+  }
+  FoundUser user;
+  user.object = std::move(bound.value);
+  if (auto g = user.object->get("givenName"); g.ok()) user.firstName = g.value;
+  if (auto sn = user.object->get("sn"); sn.ok()) user.lastName = sn.value;
+  if (auto d = user.object->accountDisabled(); d.ok()) user.disabled = d.value;
+  out.hr = kSOk;
+  out.value = std::move(user);
+  return out;
+}
+
+}  // namespace
+
+DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view containerDn,
+                                              std::string_view identification) {
+  std::string filter = "(&(objectCategory=person)(objectClass=user)(" +
+                       escapeFilterValue(rt.settings.BrugerIdentifikation) + "=" +
+                       escapeFilterValue(identification) + "))";
+  return findOne(rt, containerDn, filter);
+}
+
+DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
+                                     std::string_view login) {
+  std::string v = escapeFilterValue(login);
+  std::string filter =
+      "(&(objectCategory=person)(objectClass=user)(|(cn=" + v + ")(sAMAccountName=" + v + ")))";
+  return findOne(rt, containerDn, filter);
+}
+
+Hresult createOrganizationalUnit(Runtime& rt, std::string_view rdn, std::string_view parentPath) {
+  std::string r(rdn), parent(parentPath);
+  rt.log.message(1, "   OU %s oprettes i %s.\n", r.c_str(), parent.c_str());
+  Directory* dir = rt.ports.directory;
+  if (dir == nullptr) {
+    rt.log.reportHresult(kEFail, "** Fejl: OpretOU() - ADsGetObject(%s)\n", parent.c_str());
+    return kEFail;
+  }
+  auto container = dir->bind(parent);
+  if (!container.ok()) {
+    rt.log.reportHresult(container.hr, "** Fejl: OpretOU() - ADsGetObject(%s)\n", parent.c_str());
+    return container.hr;
+  }
+  auto child = container.value->create("organizationalUnit", r);
+  Hresult hr = child.hr;
+  if (child.ok()) hr = child.value->setInfo();
+  if (hr < 0) rt.log.reportHresult(hr, "** Fejl: OpretOU() - OU ikke oprettet.\n");
+  return hr;
+}
+
+Hresult ensureOrganizationalUnit(Runtime& rt, std::string_view ldapPath) {
+  constexpr std::string_view kPrefix = "LDAP://";
+  std::string_view rest =
+      ldapPath.starts_with(kPrefix) ? ldapPath.substr(kPrefix.size()) : ldapPath;
+  // The first unescaped comma separates the new unit's name from its parent.
+  std::size_t comma = std::string_view::npos;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '\\') {
+      ++i;
+    } else if (rest[i] == ',') {
+      comma = i;
+      break;
+    }
+  }
+  if (comma == std::string_view::npos) return kSFalse;
+  return createOrganizationalUnit(rt, rest.substr(0, comma),
+                                  "LDAP://" + std::string(rest.substr(comma + 1)));
+}
+
+}  // namespace tv

@@ -1,0 +1,102 @@
+// Reading users from the directory: the list of a population's users, one
+// user found by identification or by login, the sorted index arrays the
+// synchronisation pass walks, and organizational units made on demand.
+//
+// Lists are never reordered; an index is a vector of positions sorted by one
+// key. Keys are compared by code point (UTF-8 byte order) in the sort and in
+// the search alike, so a non-ASCII login is always found again.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/directory.h"
+#include "jobdata/exception_list.h"
+#include "service/runtime.h"
+
+namespace tv {
+
+struct DirUser {
+  std::string name;            // 24
+  std::string identification;  // 64
+  std::string personNumber;    // 29, pupils only
+  std::string path;            // 259, "LDAP://…"
+  std::string accountName;     // 25
+};
+
+using Index = std::vector<std::uint32_t>;
+
+struct UserListResult {
+  std::vector<DirUser> users;
+  bool fatal = false;  // a malformed identification; the process was told to end (25)
+};
+
+// Every user below containerPath (an LDAP path), paged 20 at a time, with
+// the accounts on the exception list left out. Without includeDisabled the
+// disabled accounts are left out too. A container that cannot be searched
+// gives an empty list after an error line.
+UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, bool includeDisabled,
+                                const ExceptionList& exceptions);
+
+struct FoundUser {
+  std::unique_ptr<DirObject> object;
+  std::string firstName;
+  std::string lastName;
+  bool disabled = false;
+};
+
+// The user below containerDn whose identification attribute (or, for the
+// login, cn or sAMAccountName) equals value; E_FAIL when there is none.
+DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view containerDn,
+                                              std::string_view identification);
+DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
+                                     std::string_view login);
+
+// Key widths of the index arrays, in characters.
+inline constexpr std::size_t kIdentificationKeyChars = 64;
+inline constexpr std::size_t kAccountKeyChars = 24;
+inline constexpr std::size_t kLoginKeyChars = 24;
+inline constexpr std::size_t kPersonNumberKeyChars = 10;
+
+// The fixed-width key of a value: cut to width characters.
+[[nodiscard]] std::string indexKey(std::string_view value, std::size_t width);
+
+// An index over list sorted by key(record), cut to width characters.
+template <typename T, typename KeyFn>
+[[nodiscard]] Index buildIndex(const std::vector<T>& list, KeyFn key, std::size_t width) {
+  std::vector<std::string> keys;
+  keys.reserve(list.size());
+  for (const auto& r : list) keys.push_back(indexKey(key(r), width));
+  Index index(list.size());
+  for (std::uint32_t i = 0; i < index.size(); ++i) index[i] = i;
+  std::stable_sort(index.begin(), index.end(),
+                   [&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+  return index;
+}
+
+// The position of a record whose key equals value, by binary search.
+template <typename T, typename KeyFn>
+[[nodiscard]] std::optional<std::uint32_t> findInIndex(const std::vector<T>& list,
+                                                       const Index& index, KeyFn key,
+                                                       std::size_t width, std::string_view value) {
+  std::string want = indexKey(value, width);
+  auto it = std::lower_bound(
+      index.begin(), index.end(), want,
+      [&](std::uint32_t pos, const std::string& v) { return indexKey(key(list[pos]), width) < v; });
+  if (it == index.end() || indexKey(key(list[*it]), width) != want) return std::nullopt;
+  return *it;
+}
+
+// Creates rdn ("OU=X") below parentPath (an LDAP path); logs and returns the HRESULT.
+Hresult createOrganizationalUnit(Runtime& rt, std::string_view rdn, std::string_view parentPath);
+
+// Creates the organizational unit an LDAP path names, below its parent; a
+// path without a comma creates nothing and gives S_FALSE.
+Hresult ensureOrganizationalUnit(Runtime& rt, std::string_view ldapPath);
+
+}  // namespace tv

@@ -1,0 +1,88 @@
+#include "jobdata/list_files.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "jobdata/job_reader.h"
+#include "text/text.h"
+
+namespace tv {
+namespace {
+
+bool fileNameSafe(char32_t c) {
+  if (c < 0x20 || c == 0x7F) return false;
+  switch (c) {
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// 0 on success, else the errno of the failed open or write.
+int appendBytes(const std::string& path, const std::string& bytes) {
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "a+");
+  if (f == nullptr) return errno != 0 ? errno : EIO;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fclose(f) == 0 && ok;
+  return ok ? 0 : EIO;
+}
+
+std::string errorText(int code) {
+  return std::string(trimLine(systemErrorText(code)));
+}
+
+}  // namespace
+
+std::string listFileName(std::string_view listName, std::string_view sequence) {
+  std::u32string cps = toCodePoints(std::string(listName) + "-" + std::string(sequence));
+  for (char32_t& c : cps) {
+    if (!fileNameSafe(c)) c = '_';
+  }
+  std::string name = fromCodePoints(cps);
+  if (name == "." || name == ".." || name.starts_with("..")) name.replace(0, 2, "__");
+  return cutChars(name + ".txt", kListFileNameChars);
+}
+
+int appendToListFile(Runtime& rt, std::string_view fileName, std::string_view text) {
+  const std::string bytes = utf8ToCp1252(text);
+  const std::string path = rt.dataPath(std::string(fileName));
+  int listError = 0;
+  int fallbackError = 0;
+  {
+    std::lock_guard lock(rt.fileAppendLock);
+    listError = appendBytes(path, bytes);
+    if (listError != 0)
+      fallbackError = appendBytes(rt.dataPath(std::string(kListFallbackFile)), bytes);
+  }
+  if (listError == 0) return 0;
+  if (fallbackError == 0) {
+    rt.log.message(lvl::kFile,
+                   "** Fejl: Listefilen %s kan ikke åbnes (%s); linjen er skrevet i %s\n",
+                   std::string(fileName).c_str(), errorText(listError).c_str(),
+                   std::string(kListFallbackFile).c_str());
+    return 0;
+  }
+  rt.log.message(lvl::kFile,
+                 "** Fejl: Hverken listefilen %s eller %s kan åbnes (%s); linjen er tabt: %s\n",
+                 std::string(fileName).c_str(), std::string(kListFallbackFile).c_str(),
+                 errorText(fallbackError).c_str(), std::string(trimLine(text)).c_str());
+  return 99;
+}
+
+int appendListLine(Runtime& rt, std::string_view listName, std::string_view text) {
+  std::string line(text);
+  line.push_back('\n');
+  return appendToListFile(rt, listFileName(listName, rt.job.sequence), line);
+}
+
+}  // namespace tv

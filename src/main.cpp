@@ -1,0 +1,76 @@
+// The executable: wires the Linux adapters into the runtime and hands the
+// command line to the entry. Everything the program does is decided there.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/settings_loader.h"
+#include "platform/posix/key_files.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_process_runner.h"
+#include "platform/posix/proc_system_info.h"
+#include "platform/posix/process_facts.h"
+#include "platform/posix/stop_signal.h"
+#include "platform/posix/syslog_event_log.h"
+#include "platform/posix/systemd_host.h"
+#include "ports/job_server.h"
+#include "service/command_line.h"
+#include "service/runtime.h"
+#include "service/service_main.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const tv::CommandLine cl = tv::parseCommandLine(args);
+  const bool console = tv::standardOutputIsTerminal();
+  // The stop signal must be blocked before the first thread starts, so that
+  // only the watcher ever takes it.
+  if (cl.mode == tv::CommandLine::Mode::kServiceOrUsage && !console) (void)tv::StopSignal::block();
+
+  std::error_code ec;
+  const std::string configRoot = cl.configRoot
+                                     ? std::filesystem::absolute(*cl.configRoot, ec).string()
+                                     : tv::kDefaultConfigRoot;
+  const std::string unitFolder = cl.unitFolder
+                                     ? std::filesystem::absolute(*cl.unitFolder, ec).string()
+                                     : tv::kDefaultUnitFolder;
+
+  tv::PosixClock clock;
+  tv::SyslogEventLog events;
+  tv::ProcSystemInfo system;
+  tv::PosixProcessRunner processes;
+  tv::KeyFiles keys(configRoot);
+  tv::NoJobServer jobServer;
+
+  tv::SystemdServiceHost::Options hostOptions;
+  hostOptions.unitFolder = unitFolder;
+  hostOptions.execStart = {tv::executablePath()};
+  if (cl.configRoot)
+    hostOptions.execStart.insert(hostOptions.execStart.end(), {"--config-root", configRoot});
+  // systemd reads only its own unit folders; a private folder has no daemon to ask.
+  if (cl.unitFolder) hostOptions.systemctl.clear();
+  hostOptions.processes = &processes;
+  hostOptions.notifySocket = tv::notifySocket();
+  tv::SystemdServiceHost host(hostOptions);
+
+  tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr});
+  tv::Ports ports;
+  ports.processes = &processes;
+  ports.clock = &clock;
+  ports.system = &system;
+  ports.keys = &keys;
+  ports.jobServer = &jobServer;
+  ports.host = &host;
+  tv::Runtime rt(log, ports, "");
+
+  std::optional<tv::StopSignal> stop;
+  tv::EntryHooks hooks;
+  hooks.console = console;
+  hooks.handler = [](tv::Runtime&, const std::string&) {};
+  hooks.loadSettings = [](tv::Runtime& r) { return tv::loadSettings(r); };
+  hooks.registerControl = [&stop](tv::Runtime& r) {
+    stop.emplace([&r] { tv::controlHandler(r, 1); });
+    return 0;
+  };
+  return tv::runEntry(rt, cl, hooks);
+}

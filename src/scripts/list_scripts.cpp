@@ -1,0 +1,39 @@
+#include "scripts/list_scripts.h"
+
+#include "scripts/script_hook.h"
+#include "service/runtime.h"
+#include "text/text.h"
+
+namespace tv {
+
+void runListScripts(Runtime& rt) {
+  struct ListScript {
+    bool changed;
+    const char* list;
+    const std::string& script;
+    const char* label;
+  };
+  // The order and the labels are the ones the schools' scripts and logs know;
+  // the two always-lists share the pupil mail label.
+  const ListScript lists[] = {
+      {rt.job.medaMailListChanged, "MedaMailListe", rt.settings.OpretMailMedaListScript,
+       "OpretMailMedaListScript:"},
+      {rt.job.elevMailListChanged, "ElevMailListe", rt.settings.OpretMailElevListScript,
+       "OpretMailElevListScript:"},
+      {rt.job.elevListChanged, "RunScriptAlwaysElevListe", rt.settings.RunScriptAlwaysElevList,
+       "OpretMailElevListScript:"},
+      {rt.job.medaListChanged, "RunScriptAlwaysMedaListe", rt.settings.RunScriptAlwaysMedaList,
+       "OpretMailElevListScript:"},
+  };
+  for (const ListScript& l : lists) {
+    if (!l.changed || l.script.empty()) continue;
+    std::string file = format("%s-%s.txt", l.list, rt.job.sequence.c_str());
+    runScript(rt, l.script, file, l.label);
+  }
+  rt.job.medaMailListChanged = false;
+  rt.job.elevMailListChanged = false;
+  rt.job.medaListChanged = false;
+  rt.job.elevListChanged = false;
+}
+
+}  // namespace tv

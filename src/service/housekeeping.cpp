@@ -1,0 +1,160 @@
+#include "service/housekeeping.h"
+
+#include <cerrno>
+#include <filesystem>
+
+#include "ports/clock.h"
+#include "ports/process_runner.h"
+#include "service/data_folder.h"
+#include "service/runtime.h"
+#include "text/text.h"
+
+namespace tv {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::time_t kDay = 86400;
+constexpr std::uint32_t kStillActive = 259;
+
+std::string dateName(Runtime& rt, const char* stem) {
+  std::tm tm = rt.ports.clock->localTime(rt.ports.clock->now());
+  return format("%s/%s%4.4d%2.2d%2.2d.zip", kBackupFolder, stem, tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday);
+}
+
+bool olderThan(const std::string& path, std::time_t limit) {
+  std::time_t t = lastWriteTime(path);
+  return t != -1 && t < limit;
+}
+
+void deleteOld(const std::string& folder, const char* suffix, std::time_t limit) {
+  for (const std::string& name : findFiles(folder, "", suffix)) {
+    std::string path = folder + "/" + name;
+    std::error_code ec;
+    if (olderThan(path, limit)) fs::remove(path, ec);
+  }
+}
+
+// Collects names into archiver calls whose blank-separated list stays below
+// kZipListChars, as the archiver's command line always did.
+class ZipBatch {
+ public:
+  ZipBatch(Runtime& rt, std::string archive) : rt_(rt), archive_(std::move(archive)) {}
+  void add(const std::string& name) {
+    std::size_t chars = charCount(name);
+    if (listChars_ + 2 + chars < kZipListChars) {
+      names_.push_back(name);
+      listChars_ += 1 + chars;
+      return;
+    }
+    flush();
+    names_.push_back(name);
+    listChars_ = chars;
+  }
+  void flush() {
+    if (!names_.empty()) zipFiles(rt_, names_, archive_);
+    names_.clear();
+    listChars_ = 0;
+  }
+
+ private:
+  Runtime& rt_;
+  std::string archive_;
+  std::vector<std::string> names_;
+  std::size_t listChars_ = 0;
+};
+
+void makeWritable(const fs::path& p, bool directory) {
+  std::error_code ec;
+  fs::perms add = directory ? fs::perms::owner_all : fs::perms::owner_write;
+  fs::permissions(p, add, fs::perm_options::add | fs::perm_options::nofollow, ec);
+}
+
+}  // namespace
+
+void housekeeping(Runtime& rt) {
+  const Settings& s = rt.settings;
+  if (s.BackupDage == 0 && s.BackupDeleteDage == 0) return;
+  std::time_t now = rt.ports.clock->now();
+  std::time_t zipLimit = now - static_cast<std::time_t>(s.BackupDage) * kDay;
+  std::time_t deleteLimit = now - static_cast<std::time_t>(s.BackupDeleteDage) * kDay;
+
+  std::string backup = rt.dataPath(kBackupFolder);
+  std::error_code ec;
+  fs::create_directory(backup, ec);
+  if (!fs::is_directory(backup, ec)) return;
+
+  if (s.BackupDeleteDage != 0) {
+    deleteOld(backup, ".slut", deleteLimit);
+    deleteOld(backup, ".zip", deleteLimit);
+  }
+  if (s.BackupDage == 0) return;
+
+  ZipBatch jobs(rt, dateName(rt, "brugere"));
+  for (const std::string& name : findFiles(rt.dataFolder, "", ".slut")) {
+    if (olderThan(rt.dataPath(name), zipLimit)) jobs.add(name);
+  }
+  jobs.flush();
+  for (const std::string& name : findFiles(rt.dataFolder, "oprydning", ".bat")) {
+    if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "brugere"));
+  }
+  for (const std::string& name : findFiles(rt.dataFolder, "", ".log")) {
+    if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "Tavlevagt"));
+  }
+}
+
+void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::string& archive) {
+  std::string archiver = rt.dataPath(kArchiver);
+  std::error_code ec;
+  if (!fs::exists(archiver, ec) || rt.ports.processes == nullptr) return;
+  std::vector<std::string> argv{archiver, "a", "-tzip", archive};
+  argv.insert(argv.end(), names.begin(), names.end());
+  ProcessResult r = rt.ports.processes->run(argv, rt.dataFolder);
+  if (!r.started) {
+    Log::setLastError(r.startError);
+    rt.log.message(65, "** Fejl: ZipFile() ");
+    return;
+  }
+  if (r.exitCode != 0 && r.exitCode != kStillActive) {
+    rt.log.message(lvl::kFile, "** Fejl: ZipFile() - returkode fra program: %d\n",
+                   static_cast<int>(r.exitCode));
+    return;
+  }
+  for (const std::string& name : names) fs::remove(rt.dataPath(name), ec);
+}
+
+int deleteFolderTree(Runtime& rt, const std::string& path, const std::string& alternative) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(path, ec))) return 1;
+  makeWritable(path, true);
+  fs::directory_iterator it(path, ec);
+  if (!ec) {
+    for (const fs::directory_entry& e : it) {
+      std::error_code eec;
+      std::string entry = e.path().string();
+      if (e.is_directory(eec) && !e.is_symlink(eec)) {
+        deleteFolderTree(rt, entry);
+        continue;
+      }
+      if (rt.settings.LogLevel > 2) {
+        rt.log.message(lvl::kFile, "         Sletter %s\n", e.path().filename().c_str());
+      }
+      if (!e.is_symlink(eec)) makeWritable(e.path(), false);
+      if (!fs::remove(e.path(), eec)) {
+        Log::setLastError(eec ? eec.value() : ENOENT);
+        rt.log.message(65, "** Fejl: ");
+      }
+    }
+  }
+  if (rt.settings.LogLevel > 1)
+    rt.log.message(lvl::kFile, "         Mappen %s slettes\n", path.c_str());
+  bool removed = fs::remove(path, ec) && !ec;
+  if (!removed && !alternative.empty()) removed = fs::remove(alternative, ec) && !ec;
+  if (!removed) {
+    Log::setLastError(ec.value());
+    rt.log.message(65, "** Fejl: RemoveDirectory(%s) ", path.c_str());
+  }
+  return removed ? 1 : 0;
+}
+
+}  // namespace tv

@@ -1,0 +1,71 @@
+#include "service/job_cycle.h"
+
+#include <cerrno>
+#include <filesystem>
+
+#include "ports/clock.h"
+#include "ports/job_server.h"
+#include "service/data_folder.h"
+#include "service/housekeeping.h"
+#include "service/runtime.h"
+
+namespace tv {
+namespace fs = std::filesystem;
+namespace {
+
+// Renames a file of the data folder; the errno on failure.
+int renameReplacing(Runtime& rt, const std::string& from, const std::string& to) {
+  // rename() replaces a file of the target name in one step, so there is no
+  // moment where neither the old nor the new file exists.
+  std::error_code ec;
+  fs::rename(rt.dataPath(from), rt.dataPath(to), ec);
+  return ec.value();
+}
+
+}  // namespace
+
+unsigned runCycle(Runtime& rt, const JobHandler& handler) {
+  const bool opened = rt.log.open() == 0;
+  housekeeping(rt);
+  if (rt.ports.jobServer != nullptr) rt.ports.jobServer->downloadJobs(rt);
+
+  unsigned count = 0;
+  int searchError = 0;
+  for (const std::string& found : findFiles(rt.dataFolder, "brovalt", ".dat", &searchError)) {
+    ++count;
+    std::string base = found.substr(0, found.size() - 4);
+    std::string inProgress = base + ".behandler";
+    std::string done = base + ".slut";
+    rt.log.message(0, "Testing");
+    rt.log.setMark();
+    rt.log.message(lvl::kFile, "\n-%s Flytter %s til %s\n",
+                   ctimeText(*rt.ports.clock, rt.ports.clock->now()).c_str(), found.c_str(),
+                   inProgress.c_str());
+    int err = renameReplacing(rt, found, inProgress);
+    if (err == 0) {
+      if (handler) handler(rt, inProgress);
+      rt.log.message(lvl::kFile, "-%s Flytter %s til %s\n",
+                     ctimeText(*rt.ports.clock, rt.ports.clock->now()).c_str(), inProgress.c_str(),
+                     done.c_str());
+      err = renameReplacing(rt, inProgress, done);
+    }
+    if (err != 0) {
+      Log::setLastError(err);
+      rt.log.message(65, "** Fejl: ");
+    }
+    if (rt.ports.jobServer != nullptr) {
+      rt.ports.jobServer->uploadLog(rt, base, rt.log.fetchSinceMark());
+    }
+  }
+  if (searchError != 0) {
+    // Without a readable data folder no job can be found; say so instead of
+    // idling in silence.
+    Log::setLastError(searchError);
+    rt.log.message(99, "** Fejl: Kan ikke læse datamappen \"%s\" ", rt.dataFolder.c_str());
+  }
+  if (count > 0) housekeeping(rt);
+  if (opened) rt.log.release();
+  return count;
+}
+
+}  // namespace tv

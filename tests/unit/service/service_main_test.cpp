@@ -1,0 +1,275 @@
+#include "service/service_main.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "config/version.h"
+#include "service/registry.h"
+#include "service_test_support.h"
+#include "text/text.h"
+
+namespace tv::test {
+namespace {
+
+struct ServiceMain : ::testing::Test, ServiceFixture {
+  std::string stopLine() const {
+    return format(
+        "\n-Fri Jun 17 10:42:52 2022\n-Stopper Tavlevagt ver. 7.2.0 (17.06.2022) - (x64 %s %s)\n\n",
+        buildDate(), buildTime());
+  }
+};
+
+TEST_F(ServiceMain, StopLogsTheStopLineWakesTheSleepAndReportsStopped) {
+  rt.state = kRunning;
+  controlHandler(rt, 1);
+  EXPECT_EQ(rt.state.load(), kStopped);
+  EXPECT_TRUE(clock.woken);
+  EXPECT_EQ(logText(), stopLine());
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].type, EventType::Information);
+  EXPECT_EQ(events.events[0].text, stopLine());
+  EXPECT_EQ(host.reported, std::vector<int>{kStopped});
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+TEST_F(ServiceMain, OtherControlCodes) {
+  rt.state = kRunning;
+  controlHandler(rt, 2);
+  EXPECT_EQ(rt.state.load(), kPaused);
+  controlHandler(rt, 3);
+  EXPECT_EQ(rt.state.load(), kRunning);
+  controlHandler(rt, 4);
+  EXPECT_EQ(rt.state.load(), kRunning);
+  (void)log.open();
+  host.reportError = EIO;
+  controlHandler(rt, 17);
+  log.release();
+  EXPECT_EQ(rt.state.load(), kRunning);
+  EXPECT_EQ(logText(), "** Fejl: Unrecognized opcode 17\n** Fejl: SetServiceStatus error (" +
+                           systemErrorText(EIO) + ")");
+  EXPECT_EQ(host.reported, (std::vector<int>{kPaused, kRunning, kRunning, kRunning}));
+}
+
+// A clock that stops the service after a number of sleeps.
+struct StoppingClock : FakeClock {
+  Runtime* rt = nullptr;
+  std::size_t stopAfter = 0;
+  bool sleepFor(std::chrono::milliseconds ms) override {
+    bool result = FakeClock::sleepFor(ms);
+    if (sleeps.size() == stopAfter) rt->state = kStopped;
+    return result;
+  }
+};
+
+TEST_F(ServiceMain, AfterMoreThan30IdleCyclesOneDotIsLogged) {
+  StoppingClock stopping;
+  stopping.rt = &rt;
+  stopping.stopAfter = 62;
+  rt.ports.clock = &stopping;
+  rt.state = kRunning;
+  pollLoop(rt, {});
+  EXPECT_EQ(stopping.sleeps.size(), 62u);
+  for (long long ms : stopping.sleeps) EXPECT_EQ(ms, 300000);
+  // Cycles 31 and 62 each pass the count of 30.
+  EXPECT_EQ(logText(), "..");
+}
+
+TEST_F(ServiceMain, AJobResetsTheIdleCount) {
+  StoppingClock stopping;
+  stopping.rt = &rt;
+  stopping.stopAfter = 40;
+  rt.ports.clock = &stopping;
+  rt.state = kRunning;
+  // The twentieth cycle finds a job; the twenty idle cycles after it are too
+  // few for a dot, and so were the nineteen before it.
+  struct Dropper : JobServer {
+    int cycles = 0;
+    std::string file;
+    void downloadJobs(Runtime&) override {
+      if (++cycles == 20) std::fclose(std::fopen(file.c_str(), "w"));
+    }
+    void uploadLog(Runtime&, const std::string&, const std::string&) override {}
+  } dropper;
+  dropper.file = folder.file("brovalt-1.dat");
+  rt.ports.jobServer = &dropper;
+  pollLoop(rt, {});
+  EXPECT_EQ(dropper.cycles, 40);
+  EXPECT_TRUE(exists("brovalt-1.slut"));
+  EXPECT_EQ(logText().find('.', logText().rfind("brovalt-1.slut") + 14), std::string::npos);
+}
+
+TEST_F(ServiceMain, AStopWhileSleepingEndsTheLoopAfterTheSleep) {
+  rt.state = kRunning;
+  // The cycle itself stops the service: the loop must not start another.
+  struct StopInCycle : JobServer {
+    int cycles = 0;
+    void downloadJobs(Runtime& r) override {
+      ++cycles;
+      controlHandler(r, 1);
+    }
+    void uploadLog(Runtime&, const std::string&, const std::string&) override {}
+  } stopper;
+  rt.ports.jobServer = &stopper;
+  pollLoop(rt, {});
+  EXPECT_EQ(stopper.cycles, 1);
+  EXPECT_EQ(rt.state.load(), kStopped);
+}
+
+TEST_F(ServiceMain, InstallWritesTheServiceAndBothKeys) {
+  CommandLine cl = parseCommandLine({"-i"});
+  EXPECT_EQ(runEntry(rt, cl, {}), 0);
+  EXPECT_TRUE(host.installed);
+  EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, ".");
+  EXPECT_EQ(keys.keys[kEventKey]["EventMessageFile"].text, "%SystemRoot%\\System32\\Tavlevagt.dll");
+  EXPECT_EQ(keys.keys[kEventKey]["TypesSupported"].dword, 7u);
+  EXPECT_EQ(keys.keys[kEventKey]["TypesSupported"].type, KeyValue::kDword);
+}
+
+TEST_F(ServiceMain, AFailedInstallStillWritesTheKeys) {
+  host.managerError = EACCES;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {}), 0);
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].type, EventType::Error);
+  EXPECT_EQ(events.events[0].text, "** Fejl: Cannot initialize access to the service manager (" +
+                                       systemErrorText(EACCES) + ")");
+  EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, "/srv/data");
+  host.managerError = 0;
+  host.createError = EROFS;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {}), 0);
+  EXPECT_EQ(events.events.back().text,
+            "** Fejl: Cannot create service (" + systemErrorText(EROFS) + ")");
+}
+
+TEST_F(ServiceMain, UninstallRefusesWhileActiveButDeletesTheKeys) {
+  (void)runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {});
+  host.activity = ServiceHost::Activity::kActive;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-u"}), {}), 0);
+  EXPECT_TRUE(host.installed);
+  EXPECT_TRUE(keys.keys.empty());
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_TRUE(startsWith(events.events[0].text,
+                         "** Fejl: Service currently in operation - Stop service and rerun the "
+                         "uninstall. ("));
+  // Stopped (or a status that cannot be asked): the service goes.
+  host.activity = ServiceHost::Activity::kUnknown;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-u"}), {}), 0);
+  EXPECT_FALSE(host.installed);
+  ASSERT_EQ(events.events.size(), 3u);
+  EXPECT_EQ(events.events[1].text, std::string("** Fejl: Cannot delete registry keys: \"") +
+                                       kDataKey + "\" (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(events.events[2].text, std::string("** Fejl: Cannot delete registry keys: \"") +
+                                       kEventKey + "\" (" + systemErrorText(ENOENT) + ")");
+  // Not installed at all.
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-u"}), {}), 0);
+  EXPECT_EQ(events.events[3].text,
+            "** Fejl: Cannot open service (" + systemErrorText(ENOENT) + ")");
+}
+
+TEST_F(ServiceMain, KeysReplacedAndFailures) {
+  (void)log.open();
+  ASSERT_EQ(installKeys(log, keys, "/a"), 0);
+  ASSERT_EQ(installKeys(log, keys, "/b"), 0);
+  EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, "/b");
+  keys.failSet = EIO;
+  EXPECT_EQ(installKeys(log, keys, "/c"), 1);
+  keys.failSet = 0;
+  keys.failCreate = EACCES;
+  EXPECT_EQ(installKeys(log, keys, "/d"), 1);
+  log.release();
+  EXPECT_EQ(logText(),
+            std::string("Replacing existing keys: \"") + kDataKey + "\"" +
+                "Replacing existing keys: \"" + kEventKey + "\"" + "Replacing existing keys: \"" +
+                kDataKey + "\"" + "** Fejl: Cannot install registry key: Key=\"DataPath\" (" +
+                systemErrorText(EIO) + ")" + "** Fejl: Cannot initialize access to registry: \"" +
+                kDataKey + "\" (" + systemErrorText(EACCES) + ")");
+  std::string dataPath = "x";
+  keys.keys.clear();
+  EXPECT_EQ(readKeys(log, keys, dataPath), 1);
+  EXPECT_EQ(dataPath, "");
+  keys.keys[kDataKey];
+  EXPECT_EQ(readKeys(log, keys, dataPath), 1);
+  EXPECT_EQ(events.events.back().text,
+            "** Fejl: Cannot query registry key: \"DataPath\" (" + systemErrorText(ENOENT) + ")");
+}
+
+TEST_F(ServiceMain, DebugRunsOneCycleInTheKeysDataFolder) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path() + "/./", 0};
+  rt.dataFolder.clear();
+  folder.write("brovalt-7.dat", "job");
+  std::vector<std::string> handled;
+  int passwordRuns = 0;
+  int settingsLoads = 0;
+  EntryHooks hooks;
+  hooks.handler = [&](Runtime&, const std::string& name) { handled.push_back(name); };
+  hooks.loadSettings = [&](Runtime& r) {
+    ++settingsLoads;
+    EXPECT_EQ(r.log.openCount(), 1u);
+    return 0;
+  };
+  hooks.passwordWatch = [&](Runtime& r) {
+    // Runs until the cycle is over; the entry waits for it.
+    while (r.state.load() == kRunning) r.ports.clock->sleepFor(std::chrono::milliseconds(1));
+    ++passwordRuns;
+  };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 0);
+  EXPECT_EQ(rt.dataFolder, folder.path());
+  EXPECT_EQ(handled, std::vector<std::string>{"brovalt-7.behandler"});
+  EXPECT_EQ(folder.read("brovalt-7.slut"), "job");
+  EXPECT_EQ(settingsLoads, 1);
+  EXPECT_EQ(passwordRuns, 1);
+  EXPECT_EQ(rt.state.load(), kStopped);
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+TEST_F(ServiceMain, AtATerminalOnlyTheUsageIsShown) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  EntryHooks hooks;
+  hooks.console = true;
+  hooks.usageStream = out;
+  int loads = 0;
+  hooks.loadSettings = [&](Runtime&) { return ++loads; };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-x"}), hooks), 0);
+  std::fclose(out);
+  EXPECT_EQ(std::string(buffer, size), usageText());
+  std::free(buffer);
+  EXPECT_EQ(loads, 0);
+  EXPECT_TRUE(host.reported.empty());
+  EXPECT_FALSE(exists("Tavlevagt.log"));
+}
+
+TEST_F(ServiceMain, ServiceModeRunsUntilStopped) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  StoppingClock stopping;
+  stopping.rt = &rt;
+  stopping.stopAfter = 3;
+  rt.ports.clock = &stopping;
+  EntryHooks hooks;
+  int registered = 0;
+  hooks.registerControl = [&](Runtime& r) {
+    EXPECT_EQ(r.state.load(), kStartPending);
+    ++registered;
+    return 0;
+  };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({}), hooks), 0);
+  EXPECT_EQ(registered, 1);
+  EXPECT_EQ(stopping.sleeps.size(), 3u);
+  EXPECT_EQ(host.reported, std::vector<int>{kRunning});
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+TEST_F(ServiceMain, AFailedControlRegistrationEndsTheService) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  EntryHooks hooks;
+  hooks.registerControl = [](Runtime&) { return EPERM; };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({}), hooks), 0);
+  EXPECT_EQ(logText(),
+            "** Fejl: RegisterServiceCtrlHandler failed (" + systemErrorText(EPERM) + ")");
+  EXPECT_TRUE(clock.sleeps.empty());
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tv::test
