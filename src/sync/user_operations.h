@@ -1,7 +1,13 @@
 // The per-user operations the synchronisation pass hands its decisions to:
-// create or re-enable, update, deactivate, and the single-attribute write.
+// create or re-enable (create.cpp), update with its field map (update.cpp,
+// field_map.cpp, attribute.cpp), deactivate and archive (deactivate.cpp) and
+// the login rename (rename.cpp). Each reports through the log and goes on;
+// a failed directory step ends that operation without rollback.
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "directory/directory.h"
@@ -14,13 +20,48 @@ namespace tv {
 // 0 when the directory holds no user with the record's identification or
 // login; otherwise the existing user has been dealt with.
 int TjekEksisterendeBruger(Runtime& rt, FileUser& user);
-void OpretBruger(Runtime& rt, FileUser& user);
+// The HRESULT of the last directory step (negative on failure).
+Hresult OpretBruger(Runtime& rt, FileUser& user);
+// 0: refused for a login conflict (object untouched); 1: enabled and the
+// user container could be opened; else the HRESULT of opening it. On return
+// object is the moved account, or null when no move was made.
+Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object);
+
 void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser);
-void NedlaegBruger(Runtime& rt, const DirUser& dirUser);
+// 1 when the account carries the marking and lies in the population's tree.
+int ValidBWUser(Runtime& rt, DirObject& object);
+// Moves the account into the container its login belongs in; object is
+// replaced by the moved account.
+int Move2StandardOU(Runtime& rt, std::string_view login, std::unique_ptr<DirObject>& object);
+// Home directory and profile paths; the number of paths changed (0-3).
+int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user);
+void OpdaterFelter(Runtime& rt, DirObject& object, const FileUser& user);
 
 // Writes value to attr of object when it differs (an empty value clears it),
 // logs the change and commits. Leading "*" of the value are dropped.
 void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::string_view attr,
                   std::string_view value);
+
+// The value a field map entry gives for user, or none when the entry is
+// skipped (unknown name, or a rule refused it with a line in the log).
+std::optional<std::string> fieldMapValue(Runtime& rt, const FileUser& user,
+                                         std::string_view fieldName);
+
+Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser);
+void ArkiverBruger(Runtime& rt, DirObject& object);
+void FjernAttributter(Runtime& rt, std::string_view login, DirObject& object,
+                      std::string_view attributeList);
+// The removal of old inactive accounts after a section: no account is ever
+// deleted, whatever the settings say; kept so the job's order reads whole.
+void OprydInaktiveBrugere(Runtime& rt, int days);
+
+void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin);
+void RetProxyAdresser(Runtime& rt, std::string_view newLogin, DirObject* object);
+
+// Logins the directory accepts: Active Directory holds at most 20
+// characters in sAMAccountName.
+inline constexpr std::size_t kMaxLoginChars = 20;
+// Paths and locations the directory operations build.
+inline constexpr std::size_t kMaxPathChars = 259;
 
 }  // namespace tv
