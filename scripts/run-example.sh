@@ -18,6 +18,7 @@ if [ -x /usr/bin/7za ] && [ ! -e "$work/data/script/7za.exe" ]; then
   ln -s /usr/bin/7za "$work/data/script/7za.exe"
 fi
 
+mkdir -p "$work/etc"
 "$binary" --config-root "$work/etc" --unit-folder "$work/etc" -i "$work/data"
 "$binary" --config-root "$work/etc" -d
 

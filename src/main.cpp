@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/settings_loader.h"
+#include "password/password_jobs.h"
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_process_runner.h"
@@ -16,6 +17,7 @@
 #include "platform/posix/systemd_host.h"
 #include "ports/job_server.h"
 #include "service/command_line.h"
+#include "service/job_dispatch.h"
 #include "service/runtime.h"
 #include "service/service_main.h"
 
@@ -66,7 +68,12 @@ int main(int argc, char** argv) {
   std::optional<tv::StopSignal> stop;
   tv::EntryHooks hooks;
   hooks.console = console;
-  hooks.handler = [](tv::Runtime&, const std::string&) {};
+  // Until a directory is wired in, a job is only taken through its names: its
+  // records need a directory to be compared with.
+  hooks.handler = [](tv::Runtime& r, const std::string& fileName) {
+    if (r.ports.directory != nullptr) (void)tv::handleSyncFile(r, fileName);
+  };
+  hooks.passwordWatch = [](tv::Runtime& r) { tv::passwordWatchLoop(r); };
   hooks.loadSettings = [](tv::Runtime& r) { return tv::loadSettings(r); };
   hooks.registerControl = [&stop](tv::Runtime& r) {
     stop.emplace([&r] { tv::controlHandler(r, 1); });

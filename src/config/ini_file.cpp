@@ -96,7 +96,7 @@ IniFile IniFile::fromBytes(std::string_view bytes) {
     if (line.front() == '[') {
       auto close = line.rfind(']');
       if (close != std::string_view::npos) {
-        ini.sections_.push_back({std::string(upToNul(line.substr(1, close - 1))), {}});
+        ini.sections_.push_back({toLower(upToNul(line.substr(1, close - 1))), {}});
         current = &ini.sections_.back();
         continue;
       }
@@ -110,7 +110,7 @@ IniFile IniFile::fromBytes(std::string_view bytes) {
     std::string_view key = upToNul(trimRight(line.substr(0, eq)));
     std::string_view value = upToNul(trimLeft(line.substr(eq + 1)));
     if (key.empty()) continue;
-    current->entries.push_back({std::string(key), std::string(value)});
+    current->entries.push_back({toLower(key), std::string(value)});
   }
   return ini;
 }
@@ -139,11 +139,13 @@ IniFile IniFile::fromFile(const std::string& path, Status* status) {
 }
 
 std::optional<std::string> IniFile::raw(std::string_view section, std::string_view key) const {
+  const std::string foldedSection = toLower(section);
+  const std::string foldedKey = toLower(key);
   for (const Section& s : sections_) {
-    if (!equalsIgnoreCase(s.name, section)) continue;
+    if (s.foldedName != foldedSection) continue;
     // Only the first section of the name is searched, as the Windows reader does.
     for (const Entry& e : s.entries) {
-      if (equalsIgnoreCase(e.key, key)) return e.value;
+      if (e.foldedKey == foldedKey) return e.value;
     }
     return std::nullopt;
   }

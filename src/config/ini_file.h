@@ -47,12 +47,13 @@ class IniFile {
   [[nodiscard]] std::size_t sectionCount() const { return sections_.size(); }
 
  private:
+  // Names are kept case-folded, so a lookup folds only its own two names.
   struct Entry {
-    std::string key;
+    std::string foldedKey;
     std::string value;
   };
   struct Section {
-    std::string name;
+    std::string foldedName;
     std::vector<Entry> entries;
   };
   std::vector<Section> sections_;

@@ -21,7 +21,8 @@ namespace {
 // buffer; the typed value is then cut to its own capacity.
 constexpr std::size_t kReadChars = 499;
 constexpr std::size_t kLongListChars = 15999;  // the 16000-byte lists
-// Capacities count the terminator, as the settings catalogue gives them.
+// A capacity of N holds N - 1 characters: the sizes count the terminator of
+// the buffers the settings were first read into.
 constexpr std::size_t kCap50 = 49;
 constexpr std::size_t kCap100 = 99;
 constexpr std::size_t kCap260 = 259;
@@ -105,6 +106,7 @@ class Loader {
   void readMail();
   void readUndtagelser();
   void readBrovalt();
+  void readAddedKeys();
   void readLdap();
   std::string drive(const char* key);
 
@@ -127,8 +129,8 @@ void Loader::flush() {
       if (nl != std::string_view::npos) {
         take = nl + 1;
       } else {
-        take = cutChars(rest.substr(0, kMessageBytes), kMessageBytes).size();
-        // Step back to a character boundary.
+        // One line longer than a message: cut it on a character boundary.
+        take = kMessageBytes;
         while (take > 0 && (static_cast<unsigned char>(rest[take]) & 0xC0) == 0x80) --take;
         if (take == 0) take = kMessageBytes;
       }
@@ -286,8 +288,6 @@ void Loader::readFileShare() {
   s_.HomeDirDriveElev = drive("HomeDirDriveElev");
   s_.RefreshHomeDirMeda = yesNo(kFileShare, "RefreshHomeDirMeda", "Ja");
   s_.RefreshHomeDirElev = yesNo(kFileShare, "RefreshHomeDirElev", "Ja");
-  // A file name only; the credentials themselves never reach the log.
-  s_.FileServerCredentials = text(kFileShare, "FileServerCredentials", "", kCap260);
 }
 
 void Loader::readGruppeShare() {
@@ -350,6 +350,14 @@ void Loader::readBrovalt() {
   // the event log only learn that it is set.
   s_.BrovaltAuth = cutChars(read(kBrovalt, "BrovaltAuth", ""), kCap260);
   if (!s_.BrovaltAuth.empty()) line(kBrovalt, "BrovaltAuth", "(skjult)");
+}
+
+// The newer settings (file-server credentials, token server, timeout, the
+// directory connection) come after all the long-standing ones, so the report
+// keeps its familiar order line for line.
+void Loader::readAddedKeys() {
+  // A file name only; the credentials themselves never reach the log.
+  s_.FileServerCredentials = text(kFileShare, "FileServerCredentials", "", kCap260);
   s_.BrovaltTokenServer = text(kBrovalt, "BrovaltTokenServer", "", kCap260);
   s_.BrovaltCaFile = text(kBrovalt, "BrovaltCaFile", "", kCap260);
   s_.BrovaltTimeout = integer(kBrovalt, "BrovaltTimeout", "60");
@@ -360,7 +368,9 @@ void Loader::readBrovalt() {
 void Loader::readLdap() {
   s_.LdapServer = text(kLdap, "LdapServer", "", kReadChars);
   s_.LdapBind = toLower(text(kLdap, "LdapBind", "gssapi", kCap50));
-  if (s_.LdapBind != "gssapi" && s_.LdapBind != "simple") {
+  if (s_.LdapBind.empty()) {
+    s_.LdapBind = "gssapi";
+  } else if (s_.LdapBind != "gssapi" && s_.LdapBind != "simple") {
     report_ += "** Fejl: Ugyldig LdapBind, gssapi bruges\n";
     s_.LdapBind = "gssapi";
   }
@@ -401,6 +411,7 @@ int Loader::run(const std::string& iniPath, bool unreadable) {
   readMail();
   readUndtagelser();
   readBrovalt();
+  readAddedKeys();
   readLdap();
   flush();
 

@@ -134,8 +134,8 @@ class DirObject {
   // is not empty ("CN=new"), and gives the moved object.
   [[nodiscard]] virtual DirResult<std::unique_ptr<DirObject>> create(std::string_view cls,
                                                                      std::string_view rdn) = 0;
-  [[nodiscard]] virtual DirResult<std::unique_ptr<DirObject>> moveHere(
-      std::string_view sourcePath, std::string_view newRdn) = 0;
+  [[nodiscard]] virtual DirResult<std::unique_ptr<DirObject>> moveHere(std::string_view sourcePath,
+                                                                       std::string_view newRdn) = 0;
   // Deletes a leaf child; a child that has children of its own fails.
   virtual Hresult deleteChild(std::string_view cls, std::string_view rdn) = 0;
   // The LDAP paths of the direct children, optionally of one class only

@@ -21,7 +21,9 @@ int hexValue(char c) {
   return -1;
 }
 
-bool isBlank(char c) { return c == ' '; }
+bool isBlank(char c) {
+  return c == ' ';
+}
 
 }  // namespace
 
@@ -44,8 +46,8 @@ std::string escapeDnValue(std::string_view value) {
   out.reserve(value.size() + 4);
   for (std::size_t i = 0; i < value.size(); ++i) {
     const auto c = static_cast<unsigned char>(value[i]);
-    const bool special = c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
-                         c == ';' || c == '=';
+    const bool special =
+        c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';';
     const bool edge = (i == 0 && (c == '#' || c == ' ')) || (i + 1 == value.size() && c == ' ');
     if (c < 0x20 || c == 0x7F) {
       appendHexEscape(out, c);
@@ -146,7 +148,9 @@ std::optional<std::vector<Rdn>> parseDn(std::string_view dn) {
   return rdns;
 }
 
-std::string formatRdn(const Rdn& rdn) { return rdn.type + "=" + escapeDnValue(rdn.value); }
+std::string formatRdn(const Rdn& rdn) {
+  return rdn.type + "=" + escapeDnValue(rdn.value);
+}
 
 std::string formatDn(const std::vector<Rdn>& rdns) {
   std::string out;
@@ -167,7 +171,9 @@ std::string normalizeDn(std::string_view dn) {
   return formatDn(*rdns);
 }
 
-bool dnEquals(std::string_view a, std::string_view b) { return normalizeDn(a) == normalizeDn(b); }
+bool dnEquals(std::string_view a, std::string_view b) {
+  return normalizeDn(a) == normalizeDn(b);
+}
 
 std::string leafRdn(std::string_view dn) {
   auto rdns = parseDn(dn);

@@ -19,9 +19,10 @@ namespace tv {
 // A filter assertion value: "*", "(", ")", "\" and NUL become \2a \28 \29 \5c \00.
 [[nodiscard]] std::string escapeFilterValue(std::string_view value);
 
-// An attribute value inside a DN: "," "+" """ "\" "<" ">" ";" "=" are escaped
-// with a backslash, as are a leading "#" or blank and a trailing blank; NUL
-// and other control bytes become \XX.
+// An attribute value inside a DN: "," "+" """ "\" "<" ">" ";" are escaped
+// with a backslash (as Active Directory writes them; "=" stays as it is), as
+// are a leading "#" or blank and a trailing blank; NUL and other control
+// bytes become \XX.
 [[nodiscard]] std::string escapeDnValue(std::string_view value);
 
 // Resolves "\c" and "\XX" escapes of a DN attribute value.

@@ -12,7 +12,9 @@
 namespace tv {
 
 // 0x8xxxxxxx values do not fit an int32 literal; the cast keeps the bits.
-constexpr Hresult hresultOf(std::uint32_t bits) { return static_cast<Hresult>(bits); }
+constexpr Hresult hresultOf(std::uint32_t bits) {
+  return static_cast<Hresult>(bits);
+}
 
 inline constexpr Hresult kSOk = 0;
 inline constexpr Hresult kSFalse = 1;
@@ -39,9 +41,10 @@ inline constexpr Hresult kEAdsSchemaViolation = hresultOf(0x8000500F);
 inline constexpr Hresult kEAdsInvalidFilter = hresultOf(0x80005014);
 
 // Win32 errors the directory produces, as HRESULT_FROM_WIN32 gives them.
-inline constexpr Hresult kAlreadyExists = hresultOf(0x80071392);        // ERROR_OBJECT_ALREADY_EXISTS
-inline constexpr Hresult kNoSuchObject = hresultOf(0x80072030);         // ERROR_DS_NO_SUCH_OBJECT
-inline constexpr Hresult kNoAttributeOrValue = hresultOf(0x8007200A);   // ERROR_DS_NO_ATTRIBUTE_OR_VALUE
+inline constexpr Hresult kAlreadyExists = hresultOf(0x80071392);  // ERROR_OBJECT_ALREADY_EXISTS
+inline constexpr Hresult kNoSuchObject = hresultOf(0x80072030);   // ERROR_DS_NO_SUCH_OBJECT
+inline constexpr Hresult kNoAttributeOrValue =
+    hresultOf(0x8007200A);  // ERROR_DS_NO_ATTRIBUTE_OR_VALUE
 inline constexpr Hresult kInvalidAttributeSyntax = hresultOf(0x8007200B);
 inline constexpr Hresult kAttributeTypeUndefined = hresultOf(0x8007200C);
 inline constexpr Hresult kAttributeOrValueExists = hresultOf(0x8007200D);
@@ -76,6 +79,7 @@ inline constexpr int kObjectClassViolation = 65;
 inline constexpr int kNotAllowedOnNonLeaf = 66;
 inline constexpr int kNotAllowedOnRdn = 67;
 inline constexpr int kAlreadyExists = 68;
+inline constexpr int kObjectClassModsProhibited = 69;
 inline constexpr int kOther = 80;
 inline constexpr int kServerDown = 81;
 inline constexpr int kFilterError = 87;

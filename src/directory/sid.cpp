@@ -17,8 +17,8 @@ std::optional<std::string> sidToString(std::string_view bytes) {
   std::string out = "S-1-" + std::to_string(authority);
   for (unsigned k = 0; k < count; ++k) {
     const std::size_t o = 8 + 4 * k;
-    const std::uint32_t sub = b(o) | (b(o + 1) << 8) | (b(o + 2) << 16) |
-                              (static_cast<std::uint32_t>(b(o + 3)) << 24);
+    const std::uint32_t sub =
+        b(o) | (b(o + 1) << 8) | (b(o + 2) << 16) | (static_cast<std::uint32_t>(b(o + 3)) << 24);
     out += "-" + std::to_string(sub);
   }
   return out;
@@ -40,7 +40,8 @@ std::optional<std::string> sidFromString(std::string_view text) {
   std::string out;
   out += static_cast<char>(1);
   out += static_cast<char>(parts.size() - 2);
-  for (int shift = 40; shift >= 0; shift -= 8) out += static_cast<char>((*authority >> shift) & 0xFF);
+  for (int shift = 40; shift >= 0; shift -= 8)
+    out += static_cast<char>((*authority >> shift) & 0xFF);
   for (std::size_t k = 2; k < parts.size(); ++k) {
     const auto sub = number(parts[k], 0xFFFFFFFFull);
     if (!sub) return std::nullopt;

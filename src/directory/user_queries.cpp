@@ -28,10 +28,6 @@ std::string personNumberOf(const std::string& value) {
 
 }  // namespace
 
-std::string indexKey(std::string_view value, std::size_t width) {
-  return cutChars(value, width);
-}
-
 UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, bool includeDisabled,
                                 const ExceptionList& exceptions) {
   UserListResult result;
@@ -53,19 +49,19 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
       dir->search(path, filter, attrs, SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
         DirUser u;
         for (const DirAttribute& col : row.attributes) {
-          if (equalsIgnoreCase(col.name, "sAMAccountName")) {
+          if (asciiEqualsIgnoreCase(col.name, "sAMAccountName")) {
             u.accountName = cutChars(firstValue(col), 25);
-          } else if (equalsIgnoreCase(col.name, "ADsPath")) {
+          } else if (asciiEqualsIgnoreCase(col.name, "ADsPath")) {
             if (isText(col)) u.path = cutChars(firstValue(col), 259);
-          } else if (equalsIgnoreCase(col.name, "name")) {
+          } else if (asciiEqualsIgnoreCase(col.name, "name")) {
             u.name = cutChars(firstValue(col), 24);
             if (std::find(exceptions.begin(), exceptions.end(), u.name) != exceptions.end()) {
               return true;  // excepted: the row is dropped
             }
           }
-          bool isPersId = pupils && equalsIgnoreCase(col.name, s.WritePersId);
+          bool isPersId = pupils && asciiEqualsIgnoreCase(col.name, s.WritePersId);
           if (isPersId) u.personNumber = cutChars(personNumberOf(firstValue(col)), 29);
-          if (equalsIgnoreCase(col.name, s.BrugerIdentifikation) && isText(col) && !isPersId) {
+          if (asciiEqualsIgnoreCase(col.name, s.BrugerIdentifikation) && isText(col) && !isPersId) {
             std::string id = firstValue(col);
             std::size_t len = charCount(id);
             if (!id.empty() && len != 32) {

@@ -18,6 +18,7 @@
 #include "directory/directory.h"
 #include "jobdata/exception_list.h"
 #include "service/runtime.h"
+#include "text/text.h"
 
 namespace tv {
 
@@ -63,13 +64,17 @@ inline constexpr std::size_t kAccountKeyChars = 24;
 inline constexpr std::size_t kLoginKeyChars = 24;
 inline constexpr std::size_t kPersonNumberKeyChars = 10;
 
-// The fixed-width key of a value: cut to width characters.
-[[nodiscard]] std::string indexKey(std::string_view value, std::size_t width);
+// The fixed-width key of a value: its first width characters. Keys compare
+// by code point, which for UTF-8 is plain byte order.
+[[nodiscard]] inline std::string_view indexKey(std::string_view value, std::size_t width) {
+  return value.substr(0, charPrefixBytes(value, width));
+}
 
-// An index over list sorted by key(record), cut to width characters.
+// An index over list sorted by key(record), cut to width characters. key
+// must return a reference into the record.
 template <typename T, typename KeyFn>
 [[nodiscard]] Index buildIndex(const std::vector<T>& list, KeyFn key, std::size_t width) {
-  std::vector<std::string> keys;
+  std::vector<std::string_view> keys;
   keys.reserve(list.size());
   for (const auto& r : list) keys.push_back(indexKey(key(r), width));
   Index index(list.size());
@@ -84,10 +89,11 @@ template <typename T, typename KeyFn>
 [[nodiscard]] std::optional<std::uint32_t> findInIndex(const std::vector<T>& list,
                                                        const Index& index, KeyFn key,
                                                        std::size_t width, std::string_view value) {
-  std::string want = indexKey(value, width);
-  auto it = std::lower_bound(
-      index.begin(), index.end(), want,
-      [&](std::uint32_t pos, const std::string& v) { return indexKey(key(list[pos]), width) < v; });
+  const std::string_view want = indexKey(value, width);
+  auto it = std::lower_bound(index.begin(), index.end(), want,
+                             [&](std::uint32_t pos, std::string_view v) {
+                               return indexKey(key(list[pos]), width) < v;
+                             });
   if (it == index.end() || indexKey(key(list[*it]), width) != want) return std::nullopt;
   return *it;
 }

@@ -119,70 +119,63 @@ std::optional<JobReader> JobReader::open(Log& log, const std::string& path) {
   return JobReader(log, std::move(bytes), path);
 }
 
-namespace {
-
-struct RawPiece {
-  std::string bytes;
+bool JobReader::readRaw(std::string& bytes, JobLine& line) {
+  if (pos_ >= bytes_.size()) return false;
   std::size_t length = 0;
   int nuls = 0;
-  bool ended = false;  // a line break ended it
-};
-
-}  // namespace
-
-bool JobReader::next(JobLine& line) {
-  if (pos_ >= bytes_.size()) return false;
-  RawPiece piece;
-  while (pos_ < bytes_.size() && piece.length < kJobPieceChars) {
+  bool ended = false;
+  while (pos_ < bytes_.size() && length < kJobPieceChars) {
     char c = bytes_[pos_];
     if (c == '\r' && pos_ + 1 < bytes_.size() && bytes_[pos_ + 1] == '\n') {
       ++pos_;  // text mode: CR LF is one line break
       continue;
     }
     ++pos_;
-    ++piece.length;
+    ++length;
     if (c == '\0') {
-      ++piece.nuls;
+      ++nuls;
       continue;
     }
-    piece.bytes.push_back(c);
+    bytes.push_back(c);
     if (c == '\n') {
-      piece.ended = true;
+      ended = true;
       break;
     }
   }
   line.continued = midLine_;
-  line.cut = !piece.ended && pos_ < bytes_.size();
+  line.cut = !ended && pos_ < bytes_.size();
   midLine_ = line.cut;
   if (!line.continued) ++lineNo_;
   line.number = lineNo_;
-  line.rawLength = piece.length;
-  if (piece.nuls > 0) {
+  line.rawLength = length;
+  if (nuls > 0) {
     log_.message(lvl::kFile, "** Fejl: Linje %ld i %s indeholder %d NUL-tegn; de er fjernet.\n",
-                 lineNo_, name_.c_str(), piece.nuls);
+                 lineNo_, name_.c_str(), nuls);
   }
-  std::string_view trimmed = trimLine(piece.bytes);
-  line.text = utf8_ && validUtf8(trimmed) ? std::string(trimmed) : cp1252ToUtf8(trimmed);
+  return true;
+}
+
+std::string JobReader::convert(std::string_view raw) const {
+  std::string_view trimmed = trimLine(raw);
+  return utf8_ && validUtf8(trimmed) ? std::string(trimmed) : cp1252ToUtf8(trimmed);
+}
+
+bool JobReader::next(JobLine& line) {
+  std::string raw;
+  if (!readRaw(raw, line)) return false;
+  line.text = convert(raw);
   return true;
 }
 
 bool JobReader::nextWhole(JobLine& line) {
-  std::size_t before = pos_;
-  JobLine piece;
-  if (!next(piece)) return false;
-  long number = piece.number;
-  std::size_t rawLength = piece.rawLength;
-  while (piece.cut && next(piece)) rawLength += piece.rawLength;
-  // Join the bytes the pieces covered before trimming and converting, so
-  // that a blank or a multi-byte character at a piece border survives.
+  // The pieces are joined before trimming and converting, so that a blank or
+  // a multi-byte character at a piece border survives.
   std::string raw;
-  raw.reserve(pos_ - before);
-  for (std::size_t i = before; i < pos_; ++i) {
-    char c = bytes_[i];
-    if (c == '\0') continue;
-    if (c == '\r' && i + 1 < bytes_.size() && bytes_[i + 1] == '\n') continue;
-    raw.push_back(c);
-  }
+  JobLine piece;
+  if (!readRaw(raw, piece)) return false;
+  const long number = piece.number;
+  std::size_t rawLength = piece.rawLength;
+  while (piece.cut && readRaw(raw, piece)) rawLength += piece.rawLength;
   if (rawLength > kJobPieceChars) {
     log_.message(lvl::kFile,
                  "** Info: Linje %ld i %s er længere end %zu tegn; den læses som én linje.\n",
@@ -192,8 +185,7 @@ bool JobReader::nextWhole(JobLine& line) {
   line.cut = false;
   line.number = number;
   line.rawLength = rawLength;
-  std::string_view trimmed = trimLine(raw);
-  line.text = utf8_ && validUtf8(trimmed) ? std::string(trimmed) : cp1252ToUtf8(trimmed);
+  line.text = convert(raw);
   return true;
 }
 

@@ -59,6 +59,11 @@ class JobReader {
   [[nodiscard]] const std::string& name() const { return name_; }
 
  private:
+  // Appends the next piece's bytes (NULs and the CR of CR LF left out) and
+  // fills line's bookkeeping; false at the end of the file.
+  bool readRaw(std::string& bytes, JobLine& line);
+  [[nodiscard]] std::string convert(std::string_view raw) const;
+
   Log& log_;
   std::string bytes_;
   std::string name_;

@@ -15,8 +15,12 @@ thread_local int tLastError = 0;
 constexpr std::size_t kMessageMax = 15999;
 constexpr std::size_t kReportMax = 2047;
 
+// Cuts to at most max bytes without splitting a UTF-8 character.
 std::string cutBytes(std::string s, std::size_t max) {
-  if (s.size() > max) s.resize(max);
+  if (s.size() <= max) return s;
+  std::size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+  s.resize(end);
   return s;
 }
 

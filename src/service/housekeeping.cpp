@@ -98,7 +98,11 @@ void housekeeping(Runtime& rt) {
   for (const std::string& name : findFiles(rt.dataFolder, "oprydning", ".bat")) {
     if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "brugere"));
   }
+  // The log in use stays: the cycle holds it open, and deleting it would
+  // send the rest of the cycle's lines into a file nobody can read.
+  const std::string current = fs::path(rt.log.filePath()).filename().string();
   for (const std::string& name : findFiles(rt.dataFolder, "", ".log")) {
+    if (name == current) continue;
     if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "Tavlevagt"));
   }
 }

@@ -26,6 +26,12 @@ int renameReplacing(Runtime& rt, const std::string& from, const std::string& to)
 
 unsigned runCycle(Runtime& rt, const JobHandler& handler) {
   const bool opened = rt.log.open() == 0;
+  if (!opened) {
+    // Without its log file the cycle's messages would vanish; the event log
+    // at least tells the admin why.
+    Log::setLastError(errno);
+    rt.log.message(98, "** Fejl: Kan ikke åbne loggen \"%s\" ", rt.log.filePath().c_str());
+  }
   housekeeping(rt);
   if (rt.ports.jobServer != nullptr) rt.ports.jobServer->downloadJobs(rt);
 

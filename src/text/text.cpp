@@ -134,10 +134,20 @@ std::size_t charCount(std::string_view utf8) {
   return n;
 }
 
-std::string cutChars(std::string_view utf8, std::size_t maxChars) {
+std::size_t charPrefixBytes(std::string_view utf8, std::size_t maxChars) {
   std::size_t i = 0;
-  for (std::size_t n = 0; n < maxChars && i < utf8.size(); ++n) decodeOne(utf8, i);
-  return std::string(utf8.substr(0, i));
+  for (std::size_t n = 0; n < maxChars && i < utf8.size(); ++n) {
+    if (static_cast<unsigned char>(utf8[i]) < 0x80) {
+      ++i;
+    } else {
+      decodeOne(utf8, i);
+    }
+  }
+  return i;
+}
+
+std::string cutChars(std::string_view utf8, std::size_t maxChars) {
+  return std::string(utf8.substr(0, charPrefixBytes(utf8, maxChars)));
 }
 
 std::string toUtf16le(std::string_view utf8) {
@@ -183,6 +193,17 @@ std::string toUpper(std::string_view utf8) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) { return toLower(a) == toLower(b); }
+
+bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
 
 std::string_view trim(std::string_view s) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -23,6 +23,9 @@ namespace tv {
 // Number of code points in a UTF-8 string (a malformed byte counts as one).
 [[nodiscard]] std::size_t charCount(std::string_view utf8);
 
+// The number of bytes the first maxChars code points of a UTF-8 string take.
+[[nodiscard]] std::size_t charPrefixBytes(std::string_view utf8, std::size_t maxChars);
+
 // The first maxChars code points of a UTF-8 string.
 [[nodiscard]] std::string cutChars(std::string_view utf8, std::size_t maxChars);
 
@@ -40,6 +43,9 @@ void appendUtf8(std::string& out, char32_t cp);
 [[nodiscard]] std::string toLower(std::string_view utf8);
 [[nodiscard]] std::string toUpper(std::string_view utf8);
 [[nodiscard]] bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// Case-insensitive for A-Z only, without allocating: for names that are
+// ASCII by definition (attribute names, section words).
+[[nodiscard]] bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Blanks (space, tab, CR, LF) off both ends.
 [[nodiscard]] std::string_view trim(std::string_view s);

@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "directory/directory.h"
@@ -29,7 +30,7 @@ struct ConformanceTarget {
   // A directory whose baseDn exists and holds nothing the tests create; each
   // test calls open() once.
   std::function<std::unique_ptr<Directory>()> open;
-  std::string baseDn;  // the container the tests work in
+  std::string baseDn;       // the container the tests work in
   bool mailSchema = false;  // msExchHideFromAddressLists, homeMDB, extensionAttribute1-15
 };
 
@@ -51,13 +52,16 @@ class DirectoryConformance : public ::testing::TestWithParam<ConformanceTarget> 
   std::string makeGroup(const std::string& parentPath, const std::string& name);
   // The values of one column over the rows of a search, sorted.
   std::vector<std::string> column(const std::string& base, const std::string& filter,
-                                  const std::string& attr, SearchScope scope = SearchScope::kSubtree,
-                                  Hresult* hr = nullptr);
+                                  const std::string& attr,
+                                  SearchScope scope = SearchScope::kSubtree, Hresult* hr = nullptr);
   std::unique_ptr<DirObject> mustBind(const std::string& path);
 
   std::unique_ptr<Directory> dir_;
   std::string base_;
 };
+
+// Shows a target in failure messages by its base and schema.
+void PrintTo(const ConformanceTarget& target, std::ostream* os);
 
 // "PlainSchema0", "MailSchema1" … for the instantiation's test names.
 std::string conformanceTargetName(const ::testing::TestParamInfo<ConformanceTarget>& info);

@@ -133,7 +133,7 @@ class Parser {
       ++pos_;
       if (!at('=')) return bad("'=' expected");
       ++pos_;
-      f.kind = op == '>' ? Filter::Kind::kGreaterOrEqual
+      f.kind = op == '>'   ? Filter::Kind::kGreaterOrEqual
                : op == '<' ? Filter::Kind::kLessOrEqual
                            : Filter::Kind::kApprox;
       auto v = readValue(false);

@@ -11,8 +11,18 @@
 namespace tv::memdir {
 
 struct Filter {
-  enum class Kind { kAnd, kOr, kNot, kEqual, kPresent, kSubstring, kGreaterOrEqual, kLessOrEqual,
-                    kApprox, kExtensible };
+  enum class Kind {
+    kAnd,
+    kOr,
+    kNot,
+    kEqual,
+    kPresent,
+    kSubstring,
+    kGreaterOrEqual,
+    kLessOrEqual,
+    kApprox,
+    kExtensible
+  };
   Kind kind = Kind::kAnd;
   std::vector<Filter> children;  // kAnd, kOr, kNot (one child)
   std::string attr;              // as written, options removed

@@ -199,7 +199,8 @@ LdifParse parseLdif(std::string_view text) {
     }
     if (equalsIgnoreCase(name, "changetype")) {
       if (!equalsIgnoreCase(value, "add")) {
-        result.error = errorAt(line.number, "only content records and \"changetype: add\" are read");
+        result.error =
+            errorAt(line.number, "only content records and \"changetype: add\" are read");
         return result;
       }
       continue;

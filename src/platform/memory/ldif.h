@@ -16,7 +16,7 @@ namespace tv::memdir {
 struct LdifRecord {
   std::string dn;
   std::vector<std::pair<std::string, std::string>> values;  // attribute, value; in file order
-  int line = 0;                                              // line of the "dn:" line
+  int line = 0;                                             // line of the "dn:" line
 };
 
 struct LdifParse {

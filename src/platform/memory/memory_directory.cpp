@@ -273,9 +273,8 @@ struct MemoryDirectory::Store {
   // -- errors ---------------------------------------------------------------
 
   Hresult fail(const Failure& f) {
-    errors[std::this_thread::get_id()] =
-        DirectoryError{static_cast<long>(static_cast<std::uint32_t>(f.hr) & 0xFFFF), f.text,
-                       kProvider};
+    errors[std::this_thread::get_id()] = DirectoryError{
+        static_cast<long>(static_cast<std::uint32_t>(f.hr) & 0xFFFF), f.text, kProvider};
     return f.hr;
   }
   Hresult fail(Hresult hr, std::string text) { return fail(Failure{hr, std::move(text)}); }
@@ -287,7 +286,8 @@ struct MemoryDirectory::Store {
   // -- time and identity ----------------------------------------------------
 
   std::time_t now() const {
-    return clock ? clock->now() : std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    return clock ? clock->now()
+                 : std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   }
 
   std::string newGuid() {
@@ -460,6 +460,10 @@ struct MemoryDirectory::Store {
       return ldapFailure(ldaprc::kUnwillingToPerform,
                          "0000209F: the attribute " + d.name + " is kept by the directory");
     }
+    if (!adding && id == idObjectClass) {
+      return ldapFailure(ldaprc::kObjectClassModsProhibited,
+                         "000020D9: the class of an object cannot change");
+    }
     auto rdns = parseDn(e.dn);
     if (!adding && rdns && !rdns->empty() && equalsIgnoreCase(rdns->front().type, d.name)) {
       return ldapFailure(ldaprc::kNotAllowedOnRdn,
@@ -481,8 +485,7 @@ struct MemoryDirectory::Store {
                            "00002082: the value of " + d.name + " is too long");
       }
       if ((d.type == AdsType::kInteger || d.type == AdsType::kLargeInteger) && !parseInt(v)) {
-        return ldapFailure(ldaprc::kInvalidSyntax,
-                           "0000207B: " + d.name + " takes a whole number");
+        return ldapFailure(ldaprc::kInvalidSyntax, "0000207B: " + d.name + " takes a whole number");
       }
       if (d.type == AdsType::kBoolean && v != "TRUE" && v != "FALSE") {
         return ldapFailure(ldaprc::kInvalidSyntax, "0000207B: " + d.name + " takes TRUE or FALSE");
@@ -672,8 +675,8 @@ struct MemoryDirectory::Store {
     const std::string normalized = formatDn(*parseDn(dn));
     setDomain(normalized, *key);
     const std::uint64_t h = hashText(*key);
-    domainSid = *sidFromString("S-1-5-21-" + std::to_string(1000000000u + (h % 1000000000u)) +
-                               "-" + std::to_string(1000000000u + ((h >> 21) % 1000000000u)) + "-" +
+    domainSid = *sidFromString("S-1-5-21-" + std::to_string(1000000000u + (h % 1000000000u)) + "-" +
+                               std::to_string(1000000000u + ((h >> 21) % 1000000000u)) + "-" +
                                std::to_string(1000000000u + ((h >> 42) % 1000000000u)));
     Entry root = makeEntry(normalized, *classDef("domainDNS"));
     set(root, idSid, {domainSid});
@@ -761,9 +764,10 @@ class MemObject : public DirObject {
     if (v.value == "TRUE") return {kSOk, 1};
     if (v.value == "FALSE") return {kSOk, 0};
     auto n = parseInt(v.value);
-    if (!n) return {fail(kEAdsCantConvertDatatype, "the value of " + std::string(attr) +
-                                                       " is not a number"),
-                    0};
+    if (!n)
+      return {
+          fail(kEAdsCantConvertDatatype, "the value of " + std::string(attr) + " is not a number"),
+          0};
     return {kSOk, *n};
   }
 
@@ -794,8 +798,7 @@ class MemObject : public DirObject {
 
   Hresult setInfo() override;
 
-  DirResult<std::unique_ptr<DirObject>> create(std::string_view cls,
-                                               std::string_view rdn) override;
+  DirResult<std::unique_ptr<DirObject>> create(std::string_view cls, std::string_view rdn) override;
   DirResult<std::unique_ptr<DirObject>> moveHere(std::string_view sourcePath,
                                                  std::string_view newRdn) override;
   Hresult deleteChild(std::string_view cls, std::string_view rdn) override;
@@ -810,7 +813,8 @@ class MemObject : public DirObject {
   Hresult setAccountDisabled(bool disabled) override {
     auto v = getInt("userAccountControl");
     if (!v.ok()) return v.hr;
-    const std::int64_t uac = disabled ? (v.value | kUfAccountDisable) : (v.value & ~kUfAccountDisable);
+    const std::int64_t uac =
+        disabled ? (v.value | kUfAccountDisable) : (v.value & ~kUfAccountDisable);
     return put("userAccountControl", std::to_string(uac));
   }
 
@@ -863,7 +867,8 @@ class MemObject : public DirObject {
     std::lock_guard lock(store_->mu);
     auto key = treeKeyOf(dn_);
     Store::Entry* e = key ? store_->find(*key) : nullptr;
-    if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+    if (!e)
+      return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
     cache_ = store_->allAttributes(*key, *e);
     loaded_ = true;
     store_->succeed();
@@ -910,7 +915,8 @@ Hresult MemObject::setInfo() {
       continue;
     }
     const std::vector<std::string> none;
-    if (auto f = store_->checkValues(*key, *e, *id, c.clear ? none : c.values, false, passwordSet)) {
+    if (auto f =
+            store_->checkValues(*key, *e, *id, c.clear ? none : c.values, false, passwordSet)) {
       return store_->fail(*f);
     }
     changes.emplace_back(*id, &c);
@@ -945,8 +951,7 @@ Hresult MemObject::commitNew() {
     return store_->fail(hresultFromLdap(ldaprc::kInvalidDnSyntax), "0000208F: bad DN " + dn_);
   }
   if (!store_->find(parentKeyOf(*key))) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject),
-                        "0000208D: no parent for " + dn_);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no parent for " + dn_);
   }
   if (store_->find(*key)) {
     return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), "00002071: " + dn_ + " exists");
@@ -1002,7 +1007,8 @@ Hresult MemObject::commitNew() {
   return store_->succeed();
 }
 
-DirResult<std::unique_ptr<DirObject>> MemObject::create(std::string_view cls, std::string_view rdn) {
+DirResult<std::unique_ptr<DirObject>> MemObject::create(std::string_view cls,
+                                                        std::string_view rdn) {
   std::lock_guard lock(store_->mu);
   auto parsed = parseDn(rdn);
   if (!parsed || parsed->size() != 1) {
@@ -1139,8 +1145,7 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   auto memberKey = treeKeyOf(memberDn);
   Store::Entry* m = memberKey ? store_->find(*memberKey) : nullptr;
   if (!m) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject),
-                        "00000525: no object " + memberDn);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "00000525: no object " + memberDn);
   }
   std::vector<std::string> values = store_->valuesOf(*key, *g, store_->idMember);
   auto pos = std::find_if(values.begin(), values.end(),
@@ -1171,9 +1176,11 @@ DirResult<std::vector<std::string>> MemObject::members() {
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
   Store::Entry* g = key && !rootDse_ ? store_->find(*key) : nullptr;
-  if (!g) return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_), {}};
+  if (!g)
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_), {}};
   std::vector<std::string> out;
-  for (const std::string& v : store_->valuesOf(*key, *g, store_->idMember)) out.push_back(pathFromDn(v));
+  for (const std::string& v : store_->valuesOf(*key, *g, store_->idMember))
+    out.push_back(pathFromDn(v));
   store_->succeed();
   return {kSOk, std::move(out)};
 }
@@ -1233,7 +1240,7 @@ Compiled compile(const Filter& f, const Store& s) {
     case AdsType::kInteger:
     case AdsType::kLargeInteger:
     case AdsType::kBoolean:
-      c.number = f.value == "TRUE" ? std::optional<std::int64_t>(1)
+      c.number = f.value == "TRUE"    ? std::optional<std::int64_t>(1)
                  : f.value == "FALSE" ? std::optional<std::int64_t>(0)
                                       : parseInt(f.value);
       c.value = foldCase(f.value);
@@ -1375,6 +1382,8 @@ Tri evaluate(const Compiled& c, const Store& s, const std::string& key, const St
       }
       return Tri::kFalse;
     }
+    // In-chain matching is answered as plain equality: the product's groups
+    // do not nest.
     if (c.rule != kRuleInChain) return Tri::kUndefined;
   }
   for (const std::string& v : *values) {
@@ -1497,7 +1506,8 @@ Hresult MemoryDirectory::search(std::string_view base, std::string_view filter,
         } else {
           for (const Column& c : columns) {
             if (c.adsPath) {
-              row.attributes.push_back({"ADsPath", AdsType::kCaseIgnoreString, {pathFromDn(e->dn)}});
+              row.attributes.push_back(
+                  {"ADsPath", AdsType::kCaseIgnoreString, {pathFromDn(e->dn)}});
               continue;
             }
             auto values = store_->valuesOf(keys[k], *e, c.id);
@@ -1530,7 +1540,8 @@ DirResult<std::string> MemoryDirectory::canonicalName(std::string_view dn) {
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn);
   Store::Entry* e = key && !key->empty() ? store_->find(*key) : nullptr;
-  if (!e) return {store_->fail(kNameNotFound, "name translation: no object " + std::string(dn)), ""};
+  if (!e)
+    return {store_->fail(kNameNotFound, "name translation: no object " + std::string(dn)), ""};
   store_->succeed();
   return {kSOk, canonicalNameOf(e->dn)};
 }
@@ -1607,7 +1618,8 @@ std::string MemoryDirectory::loadLdif(std::string_view text) {
       s.domainSid = sid;
     } else if (sid.size() >= 12) {
       const auto* b = reinterpret_cast<const unsigned char*>(sid.data() + sid.size() - 4);
-      const std::uint32_t rid = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+      const std::uint32_t rid =
+          b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
       if (rid < 0x7FFFFFFF) maxRid = std::max(maxRid, rid);
     }
     const std::string sam = Store::first(e, s.idSam);

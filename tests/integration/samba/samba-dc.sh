@@ -2,13 +2,15 @@
 # A throw-away Samba AD domain controller (realm SKOLE.TEST) for the
 # integration tests, listening on 127.0.0.1 only.
 #
-#   samba-dc.sh setup [plain|mail]  provision once (both variants), start the variant
+#   samba-dc.sh setup [plain|mail]  provision once (both variants), start a clean domain
 #   samba-dc.sh start               start the provisioned domain as it is
 #   samba-dc.sh use plain|mail      make the running domain that variant (reset on change)
 #   samba-dc.sh reset [plain|mail]  stop, restore the pristine copy, start (~3.5 s)
 #   samba-dc.sh stop                stop the domain controller and its helpers
 #   samba-dc.sh status              print the variant and PID when running
 #   samba-dc.sh provision           provision the pristine copies anew
+#   samba-dc.sh run plain|mail -- program args...
+#                                   make the domain that variant, then run the program
 #
 # Variants: "plain" is Samba's default schema; "mail" adds the mail server's
 # user attributes (msExchHideFromAddressLists, homeMDB, extensionAttribute1-15).
@@ -54,7 +56,10 @@ running_pid() {
   [ -f "$PIDFILE" ] || return 1
   pid=$(cat "$PIDFILE")
   [ -n "$pid" ] && [ -d "/proc/$pid" ] || return 1
-  tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$CONF" || return 1
+  # samba rewrites its command line ("samba: root process"), so the PID is
+  # recognised by its program and by the PID file samba keeps below $DC.
+  [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$(command -v samba)" ] || return 1
+  [ "$(cat "$DC/pid/samba.pid" 2>/dev/null)" = "$pid" ] || return 1
   echo "$pid"
 }
 
@@ -66,7 +71,7 @@ our_processes() {
     pid=${f#/proc/}
     pid=${pid%/cmdline}
     [ "$pid" = $$ ] && continue
-    if tr '\0' '\n' <"$f" 2>/dev/null | grep -qxF -e "--configfile=$CONF" -e "$CONF" -e "-s$CONF"; then
+    if { tr '\0' '\n' <"$f"; } 2>/dev/null | grep -qxF -e "--configfile=$CONF" -e "$CONF" -e "-s$CONF"; then
       echo "$pid"
     fi
   done
@@ -266,12 +271,9 @@ exec 9>"$BASE/.lock"
 flock 9
 case $cmd in
   setup)
+    # A test run starts from a clean domain.
     ensure_provisioned
-    if running_pid >/dev/null && [ "$(cat "$BASE/variant" 2>/dev/null)" = "$variant" ]; then
-      write_env "$variant"
-    else
-      restore "$variant"
-    fi
+    restore "$variant"
     start_dc
     ;;
   provision)
@@ -287,6 +289,18 @@ case $cmd in
     fi
     restore "$variant"
     start_dc
+    ;;
+  run)
+    shift 2
+    [ "${1:-}" = "--" ] && shift
+    [ $# -gt 0 ] || die "run: no program given"
+    ensure_provisioned
+    if ! running_pid >/dev/null || [ "$(cat "$BASE/variant" 2>/dev/null)" != "$variant" ]; then
+      restore "$variant"
+      start_dc
+    fi
+    exec 9>&-
+    exec "$@"
     ;;
   reset)
     ensure_provisioned
@@ -305,7 +319,7 @@ case $cmd in
     fi
     ;;
   *)
-    sed -n '2,20p' "$0" >&2
+    sed -n '2,22p' "$0" >&2
     exit 2
     ;;
 esac

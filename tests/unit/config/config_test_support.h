@@ -43,15 +43,18 @@ inline std::string dataFile(const std::string& name) {
   return s.str();
 }
 
+inline std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (auto pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos)) {
+    text.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+  return text;
+}
+
 // Replaces every "@NAME@" of a template.
 inline std::string fillTemplate(std::string text, const std::string& name,
                                 const std::string& value) {
-  const std::string mark = "@" + name + "@";
-  for (auto pos = text.find(mark); pos != std::string::npos; pos = text.find(mark, pos)) {
-    text.replace(pos, mark.size(), value);
-    pos += value.size();
-  }
-  return text;
+  return replaceAll(std::move(text), "@" + name + "@", value);
 }
 
 }  // namespace tv::test

@@ -53,9 +53,9 @@ TEST(FilterParse, OperatorsOptionsAndBareItems) {
 }
 
 TEST(FilterParse, RefusesBrokenAndPastedFilters) {
-  for (const char* bad : {"", "(", "()", "(cn=a", "(cn=a))", "(cn=*)(cn=*)", "(cn=a(b)",
-                          "(cn=\\zz)", "(cn=\\2)", "(!(cn=a)(cn=b))", "(cn=a**b)", "(=a)",
-                          "(cn:=)x", "(:=x)", "(cn>a)"}) {
+  for (const char* bad :
+       {"", "(", "()", "(cn=a", "(cn=a))", "(cn=*)(cn=*)", "(cn=a(b)", "(cn=\\zz)", "(cn=\\2)",
+        "(!(cn=a)(cn=b))", "(cn=a**b)", "(=a)", "(cn:=)x", "(:=x)", "(cn>a)"}) {
     auto p = parseFilter(bad);
     EXPECT_FALSE(p.filter.has_value()) << bad;
     EXPECT_FALSE(p.error.empty()) << bad;

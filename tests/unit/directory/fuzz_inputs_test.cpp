@@ -34,8 +34,8 @@ TEST(FuzzTargets, LdifSurvivesNastyInput) {
         std::string("dn: DC=x\nobjectClass: domainDNS\n x\n"),
         std::string("dn: DC=x\nobjectClass: domainDNS\nmember: CN=\\00,DC=x\n"),
         std::string("dn: DC=x\nobjectClass: domainDNS\n\ndn: CN=a\\,b,DC=x\nobjectClass: user\n"),
-        std::string("dn:: Q049XCxEQz14\nobjectClass: x\n"),
-        std::string("version: 2\n"), std::string("dn: DC=x\r\nobjectClass:: //79\r\n")}) {
+        std::string("dn:: Q049XCxEQz14\nobjectClass: x\n"), std::string("version: 2\n"),
+        std::string("dn: DC=x\r\nobjectClass:: //79\r\n")}) {
     EXPECT_EQ(run(fuzz::ldifFuzzOne, input), 0);
   }
 }

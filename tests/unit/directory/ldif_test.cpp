@@ -63,8 +63,10 @@ TEST(LdifWrite, SafeStringsPlainOthersBase64AndFolded) {
             "givenName:: w4VzZQ==\n"
             "description:: IGxlYWRpbmc=\n"
             "objectSid:: AQA=\n"
-            "info: " + std::string(70, 'x') + "\n " + std::string(30, 'x') + "\n"
-            "\n");
+            "info: " +
+                std::string(70, 'x') + "\n " + std::string(30, 'x') +
+                "\n"
+                "\n");
   auto back = parseLdif(out);
   ASSERT_EQ(back.error, "");
   EXPECT_EQ(back.records.at(0).values, r.values);

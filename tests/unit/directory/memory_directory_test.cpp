@@ -30,16 +30,6 @@ void addUser(Directory& dir, const std::string& parentDn, const std::string& log
   ASSERT_EQ(u.value->setInfo(), kSOk) << login;
 }
 
-std::vector<std::string> dnLines(const std::string& ldif) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while ((pos = ldif.find("\ndn: ", pos)) != std::string::npos) {
-    pos += 5;
-    out.push_back(ldif.substr(pos, ldif.find('\n', pos) - pos));
-  }
-  return out;
-}
-
 const char* const kSnapshot =
     "version: 1\n"
     "\n"
@@ -80,8 +70,8 @@ TEST(MemoryDirectory, UnpagedSearchStopsAtAThousandRows) {
   for (int k = 0; k < 1001; ++k) addUser(dir, "CN=Users,DC=skole,DC=test", "u" + std::to_string(k));
   int rows = 0;
   const auto count = [&](const SearchRow&) { return ++rows, true; };
-  EXPECT_EQ(dir.search("DC=skole,DC=test", "(objectClass=user)", {"name"}, SearchScope::kSubtree,
-                       0, count),
+  EXPECT_EQ(dir.search("DC=skole,DC=test", "(objectClass=user)", {"name"}, SearchScope::kSubtree, 0,
+                       count),
             kSizeLimitExceeded);
   EXPECT_EQ(rows, 1000);
   rows = 0;
@@ -129,12 +119,12 @@ TEST(MemoryDirectory, SnapshotSavesInTreeOrderAndRoundTrips) {
   for (const auto& r : parsed.records) dns.push_back(r.dn);
   // Parents first, then siblings by the code points of their lower-cased
   // names: the one order the whole program sorts and searches by.
-  EXPECT_EQ(dns, (std::vector<std::string>{
-                     "DC=skole,DC=test", "OU=Elev,DC=skole,DC=test",
-                     "CN=7a,OU=Elev,DC=skole,DC=test", "CN=a,OU=Elev,DC=skole,DC=test",
-                     "CN=anbe,OU=Elev,DC=skole,DC=test", "CN=z,OU=Elev,DC=skole,DC=test",
-                     "CN=Å,OU=Elev,DC=skole,DC=test", "CN=æ,OU=Elev,DC=skole,DC=test",
-                     "CN=ø,OU=Elev,DC=skole,DC=test"}));
+  EXPECT_EQ(dns,
+            (std::vector<std::string>{
+                "DC=skole,DC=test", "OU=Elev,DC=skole,DC=test", "CN=7a,OU=Elev,DC=skole,DC=test",
+                "CN=a,OU=Elev,DC=skole,DC=test", "CN=anbe,OU=Elev,DC=skole,DC=test",
+                "CN=z,OU=Elev,DC=skole,DC=test", "CN=Å,OU=Elev,DC=skole,DC=test",
+                "CN=æ,OU=Elev,DC=skole,DC=test", "CN=ø,OU=Elev,DC=skole,DC=test"}));
   // objectClass first, the rest by name; computed attributes are not saved.
   std::vector<std::string> names;
   for (const auto& [name, value] : parsed.records[3].values) {
@@ -142,9 +132,9 @@ TEST(MemoryDirectory, SnapshotSavesInTreeOrderAndRoundTrips) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{
                        "objectClass", "accountExpires", "cn", "instanceType", "objectCategory",
-                       "objectGUID", "objectSid", "primaryGroupID", "pwdLastSet",
-                       "sAMAccountName", "sAMAccountType", "sn", "userAccountControl",
-                       "uSNChanged", "uSNCreated", "whenChanged", "whenCreated"}));
+                       "objectGUID", "objectSid", "primaryGroupID", "pwdLastSet", "sAMAccountName",
+                       "sAMAccountType", "sn", "userAccountControl", "uSNChanged", "uSNCreated",
+                       "whenChanged", "whenCreated"}));
   EXPECT_EQ(saved.find("memberOf"), std::string::npos);
   EXPECT_NE(saved.find("whenCreated: 20220617104252.0Z\n"), std::string::npos);
 
@@ -198,13 +188,13 @@ TEST(MemoryDirectory, StringMatchingFoldsDanishLetters) {
   addUser(dir, "CN=Users,DC=skole,DC=test", "bobo", "Bøgh");
   addUser(dir, "CN=Users,DC=skole,DC=test", "anbe", "Berg");
   std::vector<std::string> found;
-  ASSERT_EQ(dir.search("DC=skole,DC=test", "(sn=BØGH)", {"sAMAccountName"}, SearchScope::kSubtree,
-                       20,
-                       [&](const SearchRow& r) {
-                         found.push_back(r.first("sAMAccountName"));
-                         return true;
-                       }),
-            kSOk);
+  ASSERT_EQ(
+      dir.search("DC=skole,DC=test", "(sn=BØGH)", {"sAMAccountName"}, SearchScope::kSubtree, 20,
+                 [&](const SearchRow& r) {
+                   found.push_back(r.first("sAMAccountName"));
+                   return true;
+                 }),
+      kSOk);
   EXPECT_EQ(found, std::vector<std::string>{"bobo"});
 }
 
@@ -260,6 +250,9 @@ TEST(MemoryDirectory, BinaryAndUnknownPutsAtAdd) {
   EXPECT_EQ(reread->setInfo(), kInvalidAttributeSyntax);
   EXPECT_EQ(reread->put("cn", "other"), kSOk);
   EXPECT_EQ(reread->setInfo(), kCantOnRdn);
+  EXPECT_EQ(reread->put("objectClass", "group"), kSOk);
+  EXPECT_EQ(reread->setInfo(), hresultOf(0x80072017));
+  EXPECT_EQ(bindOk(dir, "LDAP://CN=anbe,CN=Users,DC=skole,DC=test")->className(), "user");
 }
 
 }  // namespace

@@ -152,6 +152,22 @@ TEST_F(FileUserTest, IdentificationsAreCountedInCharacters) {
   EXPECT_TRUE(exits.empty());
 }
 
+TEST_F(FileUserTest, AStraySeparatorShiftsTheFieldsAfterIt) {
+  pupils();
+  // No quoting: "Anne;Marie" is two fields, so everything after moves one on.
+  FileUser u = parse(pupilLine("am", kId1, {{3, "Anne;Marie"}, {4, "Holm"}, {5, "77"}}));
+  EXPECT_EQ(u.firstName, "Anne");
+  EXPECT_EQ(u.lastName, "Marie");
+  EXPECT_EQ(u.personNumber, "Holm");
+  EXPECT_EQ(u.birthDate, "77");
+  EXPECT_EQ(u.birthdayText, "");
+  EXPECT_EQ(u.fieldCount, 18);
+  EXPECT_TRUE(exits.empty());
+  // One before the identification moves a wrong value into its place.
+  parse("an;na;" + kId1 + ";Kode1;a;b;1;070315;;;;;;;;;;", ParseResult::kFatal);
+  EXPECT_EQ(exits, std::vector<int>{25});
+}
+
 TEST_F(FileUserTest, PasswordFieldIsKeptOrDeciphered) {
   pupils();
   EXPECT_EQ(parse(pupilLine("a", kId1, {{2, "Kode4711"}})).password, "Kode4711");

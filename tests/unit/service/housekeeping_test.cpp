@@ -39,6 +39,7 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   writeAged("oprydning-1.bat", 8);
   writeAged("Tavlevagt.log20220101.log", 8);
   writeAged("notes.txt", 8);
+  writeAged("Tavlevagt.log", 8);  // the log in use stays where it is
   housekeeping(rt);
   ASSERT_EQ(processes.calls.size(), 3u);
   using Argv = std::vector<std::string>;
@@ -56,6 +57,7 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   EXPECT_FALSE(exists("oprydning-1.bat"));
   EXPECT_TRUE(exists("brovalt-2.slut"));
   EXPECT_TRUE(exists("notes.txt"));
+  EXPECT_TRUE(exists("Tavlevagt.log"));
 }
 
 TEST_F(Housekeeping, ManyJobFilesAreZippedInListsBelow2000Characters) {

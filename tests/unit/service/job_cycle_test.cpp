@@ -103,10 +103,26 @@ TEST_F(JobCycle, AMissingDataFolderIsReportedAndFindsNothing) {
   rt.dataFolder = folder.file("missing");
   log.setFolder(rt.dataFolder);
   EXPECT_EQ(runCycle(rt, recorder), 0u);
-  ASSERT_EQ(events.events.size(), 1u);
+  ASSERT_EQ(events.events.size(), 2u);
   EXPECT_EQ(events.events[0].type, EventType::Error);
-  EXPECT_EQ(events.events[0].text, "** Fejl: Kan ikke læse datamappen \"" + rt.dataFolder +
+  EXPECT_EQ(events.events[0].text, "** Fejl: Kan ikke åbne loggen \"" + rt.dataFolder +
+                                       "/Tavlevagt.log\"  (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(events.events[1].type, EventType::Error);
+  EXPECT_EQ(events.events[1].text, "** Fejl: Kan ikke læse datamappen \"" + rt.dataFolder +
                                        "\"  (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+TEST_F(JobCycle, WithoutALogTheJobsAreStillHandledAndTheEventLogSaysWhy) {
+  fs::create_directory(folder.file("Tavlevagt.log"));
+  fs::create_directory(folder.file("$$morena$$.log"));
+  folder.write("brovalt-1.dat", "job");
+  EXPECT_EQ(runCycle(rt, recorder), 1u);
+  EXPECT_EQ(folder.read("brovalt-1.slut"), "job");
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].text, "** Fejl: Kan ikke åbne loggen \"" +
+                                       folder.file("Tavlevagt.log") + "\"  (" +
+                                       systemErrorText(EISDIR) + ")");
   EXPECT_EQ(log.openCount(), 0u);
 }
 

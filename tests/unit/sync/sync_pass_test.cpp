@@ -58,9 +58,11 @@ TEST(SynchronisationPass, AccountWithoutIdentificationAdoptsTheFileUsersOne) {
   EXPECT_EQ(counts.updated, 1u) << "paired by login, so updated rather than recreated";
   EXPECT_EQ(counts.created, 0u);
   EXPECT_EQ(counts.deactivated, 0u);
-  auto obj = s.directory.bind("LDAP://CN=dorte_inaktiv,OU=Elev,OU=ZEB,DC=skole,DC=test");
-  ASSERT_TRUE(obj.ok());
-  EXPECT_EQ(obj.value->get("employeeNumber").value, idOf("d"));
+  // The live update then takes the account on (it carries no marking, so it
+  // is archived); the adopted identification went with it.
+  auto found = findUserByIdentification(s.rt, "DC=skole,DC=test", idOf("d"));
+  ASSERT_TRUE(found.ok());
+  EXPECT_EQ(found.value.object->get("sAMAccountName").value, "dorte_inaktiv");
   EXPECT_NE(s.logs.text().find("FilBruger ikke fundet fra pers_id: 0. Fandt AccountName "
                                "'dorte_inaktiv'\n      employeeNumber sættes til '" +
                                idOf("d") + "' for bruger: 'dorte_inaktiv'\n"),
@@ -138,16 +140,40 @@ TEST(SynchronisationPass, MalformedDirectoryIdentificationEndsWithCode25) {
             std::string::npos);
 }
 
-TEST(SynchronisationPass, LiveModeRefusesLoudlyUntilTheUserOperationsExist) {
+TEST(SynchronisationPass, LiveModeCreatesUpdatesAndDeactivates) {
   School s;
   s.rt.settings.IDrift = true;
   s.rt.settings.BrugUuidDrift = true;
-  std::string before = s.directory.saveLdif();
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}};
+  s.addUser("anna", "OU=Elev", idOf("a"));
+  s.addUser("bo", "OU=Elev", idOf("b"));
+  // Both accounts carry the marking, as accounts this system made do.
+  for (const char* cn : {"anna", "bo"}) {
+    auto o = s.directory.bind(std::string("LDAP://CN=") + cn + ",OU=Elev,OU=ZEB,DC=skole,DC=test");
+    ASSERT_TRUE(o.ok());
+    (void)o.value->put("description", "Autooprettet af ZEB (1)");
+    ASSERT_EQ(o.value->setInfo(), kSOk);
+  }
   PassCounts counts;
-  runPupilPass(s, pupilLine("lis", idOf("l")) + "\n", counts);
-  EXPECT_NE(s.logs.text().find("** Fejl: TjekEksisterendeBruger er ikke tilgængelig"),
-            std::string::npos);
-  EXPECT_EQ(s.directory.saveLdif(), before);
+  std::string records = pupilLine("anna", idOf("a")) + "\n" + pupilLine("cai", idOf("c")) + "\n";
+  runPupilPass(s, records, counts);
+  EXPECT_EQ(counts.deactivated, 1u);
+  EXPECT_EQ(counts.created, 1u);
+  EXPECT_EQ(counts.updated, 1u);
+  auto value = [&](const std::string& dn, const char* attr) {
+    auto o = s.directory.bind("LDAP://" + dn);
+    if (!o.ok()) return std::string("<no object>");
+    auto v = o.value->get(attr);
+    return v.ok() ? v.value : std::string("<none>");
+  };
+  EXPECT_EQ(value("CN=anna,OU=Elev,OU=ZEB,DC=skole,DC=test", "givenName"), "Fornavn")
+      << s.logs.text();
+  EXPECT_EQ(value("CN=cai,OU=Elev,OU=ZEB,DC=skole,DC=test", "employeeNumber"), idOf("c"));
+  EXPECT_EQ(value("CN=bo_inaktiv,OU=Inaktive,OU=Elev,OU=ZEB,DC=skole,DC=test", "sAMAccountName"),
+            "bo_inaktiv");
+  EXPECT_NE(s.logs.text().find("   Nedlægger brugeren bo \n"), std::string::npos);
+  EXPECT_NE(s.logs.text().find("   Oprettede brugeren cai \n"), std::string::npos);
+  EXPECT_NE(s.logs.text().find("   Opdaterer bruger ('anna')\n"), std::string::npos);
 }
 
 TEST(UserSections, CreationAndRemovalSectionsInTestMode) {

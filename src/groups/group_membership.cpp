@@ -1,0 +1,153 @@
+#include "groups/group_membership.h"
+
+#include "config/trim.h"
+#include "directory/escape.h"
+#include "directory/user_queries.h"
+#include "groups/group_operations.h"
+#include "text/text.h"
+
+namespace tv {
+namespace {
+
+const char* c(const std::string& s) {
+  return s.c_str();
+}
+
+std::optional<std::string> readMarking(Runtime& rt, DirObject& group) {
+  auto marking = group.get(rt.settings.ZEBGruppeMarkering);
+  if (marking.ok()) return marking.value;
+  auto description = group.get("description");
+  if (description.ok()) return description.value;
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool hasSystemMarking(Runtime& rt, DirObject& group) {
+  auto marking = readMarking(rt, group);
+  return marking && startsWith(*marking, kGroupMarkingText);
+}
+
+int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string& groupList,
+                        bool staff) {
+  const Settings& s = rt.settings;
+  const Trim& t = rt.trim;
+  if (groupList.empty()) {
+    rt.log.message(1, "   Bruger %s blev ikke fundet \n", c(login));
+    return 0;
+  }
+  auto user = findUserByLogin(rt, t.defaultNamingContext, login);
+  if (!user.ok() || !user.value.object) return 0;
+  const std::string userPath = user.value.object->adsPath();
+  user.value.object.reset();
+
+  int status = 0;
+  const std::string kDescription = kGroupMarkingText;
+  for (const std::string& name : split(groupList, ':')) {
+    const std::string path = groupPathIn(name, t.GruppePath);
+    auto group = bindGroup(rt, path);
+    if (!group.ok()) {
+      if (auto archived = bindGroup(rt, groupPathIn(name, t.GruppeArkivPath)); archived.ok()) {
+        if (s.LogLevel > 0) {
+          rt.log.message(
+              1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
+              c(login), c(name));
+        }
+        archiveGroup(rt, archived.value.get(), name);
+        return 1;
+      }
+      if (hasSpecialChar(name)) {
+        rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
+                       c(name));
+        return 1;
+      }
+      (void)OpretGruppe(rt, name, &kDescription, staff);
+      group = bindGroup(rt, path);
+      if (!group.ok()) {
+        rt.log.reportHresult(group.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",
+                             c(path));
+        return 1;
+      }
+    } else if (!hasSystemMarking(rt, *group.value)) {
+      // A group the school made by hand sits where the system's groups live
+      // (the scan could not archive it): its members are not ours to set.
+      rt.log.message(
+          1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
+          c(login), c(name));
+      status = 1;
+      continue;
+    }
+    Hresult hr = group.value->addMember(userPath);
+    if (hr < 0 && (hr != kAlreadyExists || s.LogLevel > 0)) {
+      rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", c(login),
+                           c(name));
+      status = 1;
+    } else if (group.value->setInfo() < 0) {
+      rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
+                     c(login), c(name));
+      status = 1;
+    } else {
+      rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", c(login), c(groupList));
+      status = 0;
+    }
+  }
+  return status;
+}
+
+Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user,
+                          const std::string& groupList) {
+  const Trim& t = rt.trim;
+  if (groupList.empty()) return kSOk;
+  if (rt.ports.directory == nullptr) return kEFail;
+  std::string userPath;
+  if (user != nullptr) {
+    userPath = user->adsPath();
+  } else {
+    const std::string containers[] = {userContainer(rt, login), t.inactivePath, t.archivePath};
+    for (const std::string& container : containers) {
+      const std::string path = pathFromDn("CN=" + escapeDnValue(login) + "," + container);
+      if (rt.ports.directory->bind(path).ok()) {
+        userPath = path;
+        break;
+      }
+    }
+    if (userPath.empty()) {
+      rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke findes i forventet placering.\n",
+                     c(login));
+      if (rt.settings.LogLevel >= 3) {
+        rt.log.message(1, "1 LDAP://CN=%s,%s\n", c(login), c(t.archivePath));
+        rt.log.message(1, "2 LDAP://CN=%s,%s\n", c(login), c(t.inactivePath));
+        rt.log.message(1, "3 LDAP://CN=%s,%s\n", c(login), c(userContainer(rt, login)));
+      }
+      return kEFail;
+    }
+  }
+
+  Hresult last = kSOk;
+  for (const std::string& name : split(groupList, ':')) {
+    // A name with a comma is a DN below the domain, as the callers that
+    // pass several groups write them.
+    const std::string path = name.find(',') != std::string::npos
+                                 ? "LDAP://" + name + "," + t.defaultNamingContext
+                                 : groupPathIn(name, t.GruppePath);
+    auto group = bindGroup(rt, path);
+    if (!group.ok()) {
+      rt.log.reportHresult(group.hr, "\n** Fejl: FjernGruppeMedlem() - ADsGetObject(%s)\n",
+                           c(path));
+      last = group.hr;
+      continue;
+    }
+    if (!hasSystemMarking(rt, *group.value)) continue;
+    last = group.value->removeMember(userPath);
+    if (last < 0) {
+      rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", c(login),
+                     c(name));
+    } else {
+      rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", c(login), c(name));
+    }
+    (void)group.value->setInfo();
+  }
+  return last;
+}
+
+}  // namespace tv

@@ -1,0 +1,288 @@
+#include "groups/group_sync.h"
+
+#include <limits>
+
+#include "config/trim.h"
+#include "directory/escape.h"
+#include "groups/group_membership.h"
+#include "groups/group_operations.h"
+#include "scripts/script_hook.h"
+#include "text/text.h"
+
+namespace tv {
+namespace {
+
+constexpr int kPageSize = 20;
+// The login of a file pair is cut as the user record cuts it, so the pair
+// names the account the user sections made.
+constexpr std::size_t kLoginChars = 24;
+constexpr const char* kAutoCreated = "Autooprettet af ";
+
+const char* c(const std::string& s) {
+  return s.c_str();
+}
+
+// A-Z only; other letters stay as written.
+std::string lowerAscii(std::string s) {
+  for (char& ch : s) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return s;
+}
+
+struct ScannedGroup {
+  std::string name;
+  std::string marking;
+  std::string path;
+  bool hasMail = false;
+};
+
+void classifyGroup(Runtime& rt, const ScannedGroup& g, GroupMemberList& list,
+                   const ExceptionList& exceptions) {
+  const Settings& s = rt.settings;
+  const bool staff = rt.trim.staff;
+  const bool autoCreated = g.marking.find(kAutoCreated) != std::string::npos;
+  std::string kind;
+  if (!autoCreated) {
+    kind = "F";
+    if (staff) {
+      list.push_back({"-", g.name, kind, {}});
+      if (!s.GruppeMail.empty()) SetGruppeEmail(rt, g.name);
+    }
+  } else {
+    if (g.marking == "Autooprettet af ZEB (M)") {
+      kind = "M";
+    } else if (g.marking == "Autooprettet af ZEB (E)") {
+      kind = "E";
+    } else if (g.marking != "Autooprettet af ZEB ()") {
+      repairGroupKind(rt, g.name, g.path, kind);
+    }
+    if ((kind == "M" && staff) || (kind == "E" && !staff)) {
+      FindMembersInGroup(rt, g.name, rt.trim.ZEBPath, list, kind, exceptions);
+    }
+  }
+  const bool inArchive = g.path.find("Arkiv") != std::string::npos;
+  if (inArchive && autoCreated) {
+    (void)restoreGroup(rt, g.name, g.path, rt.trim.GruppeLdapPath);
+  } else if (!inArchive && !autoCreated) {
+    archiveGroup(rt, nullptr, g.name);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> buildStandardGroupList(std::string_view value) {
+  if (value.empty()) return {};
+  return split(value, ':');
+}
+
+GroupMemberList buildFileGroupMembers(Runtime& rt, JobReader& reader,
+                                      const std::vector<std::string>& standardGroups,
+                                      const ExceptionList& exceptions) {
+  const Settings& s = rt.settings;
+  const std::string kind = rt.trim.staff ? "M" : "E";
+  GroupMemberList list;
+  JobLine line;
+  // Whole lines: a field 7 of many groups may run past one 998-character
+  // piece and must not turn into a second, bogus user line.
+  while (reader.nextWhole(line)) {
+    if (line.emptyLine() || startsWith(line.text, "@")) break;
+    std::vector<std::string> fields = split(line.text, ';');
+    std::string login = cutChars(fields[0], kLoginChars);
+    if (login.empty()) continue;
+    if (isExcepted(rt.log, s.LogLevel, login, exceptions)) {
+      if (s.LogLevel > 0) rt.log.message(1, "Login undtaget fra gruppe %s\n", c(login));
+      continue;
+    }
+    if (fields.size() > 7 && !fields[7].empty()) {
+      for (std::string& name : split(fields[7], ':')) {
+        list.push_back({login, std::move(name), kind, {}});
+      }
+    }
+    for (const std::string& name : standardGroups) list.push_back({login, name, kind, {}});
+  }
+  return list;
+}
+
+void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::string& systemDn,
+                        GroupMemberList& list, const std::string& kind,
+                        const ExceptionList& exceptions) {
+  const Settings& s = rt.settings;
+  Directory* dir = rt.ports.directory;
+  if (dir == nullptr) return;
+  const std::string groupDn = "cn=" + escapeDnValue(groupName) + "," + rt.trim.GruppePath;
+  const std::string filter =
+      "(&(objectCategory=person)(objectClass=user)(memberOf=" + escapeFilterValue(groupDn) + "))";
+  std::size_t members = 0;
+  std::size_t appended = 0;
+  Hresult hr = dir->search(pathFromDn(systemDn), filter, {"Name"}, SearchScope::kSubtree, kPageSize,
+                           [&](const SearchRow& row) {
+                             for (const DirAttribute& col : row.attributes) {
+                               if (!equalsIgnoreCase(col.name, "name") || col.values.empty())
+                                 continue;
+                               const std::string& login = col.values.front();
+                               if (s.LogLevel > 2) {
+                                 rt.log.message(1, "Group Name %s, Group Type %s, String: %s\n",
+                                                c(groupName), c(kind), c(login));
+                               }
+                               ++members;
+                               if (isExcepted(rt.log, s.LogLevel, login, exceptions)) continue;
+                               list.push_back({login, groupName, kind, {}});
+                               ++appended;
+                             }
+                             return true;
+                           });
+  if (hr < 0) {
+    // The group is left as it is: a failed search says nothing about its members.
+    rt.log.reportHresult(hr, "** Fejl: FindMembersInGroup() \n");
+    return;
+  }
+  if (members > 0) {
+    if (!s.GruppeMail.empty()) SetGruppeEmail(rt, groupName);
+    return;
+  }
+  // No user below the system container is a member. A member from elsewhere
+  // (an account outside the system container, a nested group) still makes
+  // the group one the school uses, and deleting it would lose that.
+  if (auto group = bindGroup(rt, groupPathIn(groupName, rt.trim.GruppePath)); group.ok()) {
+    auto all = group.value->members();
+    if (all.ok() && !all.value.empty()) {
+      rt.log.message(1, "** Info: Gruppen %s har medlemmer uden for %s og slettes ikke.\n",
+                     c(groupName), c(systemDn));
+      return;
+    }
+  }
+  SletGruppe(rt, groupName);
+}
+
+GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
+  const Settings& s = rt.settings;
+  GroupMemberList list;
+  Directory* dir = rt.ports.directory;
+  if (dir == nullptr) return list;
+  const std::string& marking = s.ZEBGruppeMarkering;
+  // The groups are read first and worked on afterwards: a group moved into
+  // the archive must not come round a second time in the same scan.
+  std::vector<ScannedGroup> groups;
+  Hresult hr = dir->search(
+      rt.trim.ZEBLdapPath, "(objectClass=group)", {"ADsPath", "Name", "mail", marking},
+      SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
+        ScannedGroup g;
+        for (const DirAttribute& col : row.attributes) {
+          const std::string first = col.values.empty() ? std::string() : col.values.front();
+          if (equalsIgnoreCase(col.name, "name")) {
+            g.name = first;
+          } else if (equalsIgnoreCase(col.name, "mail")) {
+            g.hasMail = !col.values.empty();
+          } else if (equalsIgnoreCase(col.name, "ADsPath")) {
+            g.path = first;
+          }
+          // Not "else": the marking may be "name" or "mail".
+          if (equalsIgnoreCase(col.name, marking)) g.marking = first;
+        }
+        groups.push_back(std::move(g));
+        return true;
+      });
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl:");
+    return list;
+  }
+  for (const ScannedGroup& g : groups) {
+    if (g.name.empty()) continue;
+    classifyGroup(rt, g, list, exceptions);
+    const bool autoCreated = g.marking.find(kAutoCreated) != std::string::npos;
+    if (!g.hasMail && autoCreated && !s.MailenableGruppeScript.empty()) {
+      rt.log.message(1, " Mail ikke sat for gruppe %s -> sætter mail.\n", c(g.name));
+      runScript(rt, s.MailenableGruppeScript, g.name, "MailenableGruppeScript:");
+    }
+  }
+  return list;
+}
+
+Index buildMembershipKeys(GroupMemberList& list) {
+  for (GroupMember& m : list) {
+    m.group = lowerAscii(std::move(m.group));
+    m.login = lowerAscii(std::move(m.login));
+    m.key = toLower(m.group) + '\x01' + toLower(m.login);
+  }
+  return buildIndex(
+      list, [](const GroupMember& m) -> const std::string& { return m.key; },
+      std::numeric_limits<std::size_t>::max());
+}
+
+void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index& directoryIndex,
+                     const GroupMemberList& file, const Index& fileIndex, bool staff) {
+  const Settings& s = rt.settings;
+  auto add = [&](const GroupMember& m) {
+    if (s.IDrift) {
+      (void)TilfoejGruppeMedlem(rt, m.login, m.group, staff);
+    } else {
+      rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", c(m.login),
+                     c(m.group));
+    }
+  };
+  auto remove = [&](const GroupMember& m) {
+    if (m.login == "-") return;
+    if (s.IDrift) {
+      (void)FjernGruppeMedlem(rt, m.login, nullptr, m.group);
+    } else {
+      rt.log.message(1, "   IDrift = 0: Test af FjernGruppeMedlem %s <- %s \n", c(m.login),
+                     c(m.group));
+    }
+  };
+  std::size_t f = 0;
+  std::size_t d = 0;
+  while (f < fileIndex.size() && d < directoryIndex.size()) {
+    const GroupMember& fr = file[fileIndex[f]];
+    const GroupMember& dr = directory[directoryIndex[d]];
+    const int order = fr.key.compare(dr.key);
+    if (order < 0) {
+      add(fr);
+      ++f;
+    } else if (order > 0) {
+      remove(dr);
+      ++d;
+    } else {
+      if (s.LogLevel >= 1) {
+        rt.log.message(1, "   Bruger i gruppe OK %s - %s \n", c(dr.login), c(dr.group));
+      }
+      ++f;
+      ++d;
+    }
+  }
+  for (; d < directoryIndex.size(); ++d) remove(directory[directoryIndex[d]]);
+  for (; f < fileIndex.size(); ++f) add(file[fileIndex[f]]);
+}
+
+void groupSync(Runtime& rt, JobReader& reader, bool staff) {
+  const Settings& s = rt.settings;
+  if (staff) {
+    selectStaff(rt);
+  } else {
+    selectPupils(rt);
+  }
+  const ExceptionList exceptions = exceptionListFor(s, staff);
+  const std::vector<std::string> standardGroups =
+      buildStandardGroupList(staff ? s.GroupListMeda : s.GroupListElev);
+  GroupMemberList file = buildFileGroupMembers(rt, reader, standardGroups, exceptions);
+  GroupMemberList directory = groupScan(rt, exceptions);
+  rt.log.message(1, "  StandardGruppeListeAntal: %d, FilGrpMedlemAntal: %d, AdGrpMedlemAntal: %d\n",
+                 static_cast<int>(standardGroups.size()), static_cast<int>(file.size()),
+                 static_cast<int>(directory.size()));
+  const Index fileIndex = buildMembershipKeys(file);
+  const Index directoryIndex = buildMembershipKeys(directory);
+  if (s.LogLevel > 2) {
+    rt.log.message(1, "START NY LOG FIL\n");
+    for (std::uint32_t i : fileIndex) {
+      rt.log.message(1, "%s, %s, %s\n", c(file[i].login), c(file[i].group), c(file[i].key));
+    }
+    rt.log.message(1, "START NY LOG AD\n");
+    for (std::uint32_t i : directoryIndex) {
+      rt.log.message(1, "%s, %s, %s\n", c(directory[i].login), c(directory[i].group),
+                     c(directory[i].key));
+    }
+  }
+  membershipMerge(rt, directory, directoryIndex, file, fileIndex, staff);
+}
+
+}  // namespace tv

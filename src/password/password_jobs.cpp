@@ -1,0 +1,133 @@
+#include "password/password_jobs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "directory/directory.h"
+#include "jobdata/job_reader.h"
+#include "password/password_reset.h"
+#include "ports/clock.h"
+#include "service/data_folder.h"
+#include "service/runtime.h"
+
+namespace tv {
+namespace fs = std::filesystem;
+namespace {
+
+// The domain's DN, known from the settings load; read from the root entry
+// when the directory could not be reached then. The value is kept local: the
+// locations in rt.trim belong to the poll thread.
+std::string domainDn(Runtime& rt) {
+  if (!rt.trim.defaultNamingContext.empty()) return rt.trim.defaultNamingContext;
+  Hresult hr = kEFail;
+  if (Directory* dir = rt.ports.directory; dir != nullptr) {
+    auto root = dir->bind("LDAP://RootDSE");
+    hr = root.hr;
+    if (root.ok()) {
+      auto name = root.value->get("defaultNamingContext");
+      if (name.ok() && !name.value.empty()) return name.value;
+      hr = name.ok() ? kEAdsPropertyNotFound : name.hr;
+    }
+  }
+  rt.log.reportHresult(hr, "** Fejl: Reset: ADsGetObject(LDAP://RootDSE)\n");
+  return {};
+}
+
+std::string nowText(Runtime& rt) {
+  return ctimeText(*rt.ports.clock, rt.ports.clock->now());
+}
+
+}  // namespace
+
+void processPasswordJob(Runtime& rt, const std::string& fileName) {
+  auto reader = JobReader::open(rt.log, rt.dataPath(fileName));
+  if (reader) processPasswordJob(rt, *reader);
+}
+
+void processPasswordJob(Runtime& rt, JobReader& reader) {
+  const std::string domain = domainDn(rt);
+  JobLine line;
+  std::optional<std::string> stoppedAt;
+  for (;;) {
+    std::string text;
+    if (stoppedAt) {
+      text = std::move(*stoppedAt);
+      stoppedAt.reset();
+    } else if (reader.nextWhole(line)) {
+      text = std::move(line.text);
+    } else {
+      break;
+    }
+    if (auto mode = passwordHeader(text)) stoppedAt = resetPasswords(rt, reader, *mode, domain);
+  }
+}
+
+void PasswordJobWatcher::announce(bool first, const std::string& from, const std::string& to) {
+  if (first) {
+    rt_.log.message(lvl::kFile, "\n-%s Flytter %s til %s\n", nowText(rt_).c_str(), from.c_str(),
+                    to.c_str());
+  } else {
+    rt_.log.message(lvl::kFile, "-%s Flytter %s til %s\n", nowText(rt_).c_str(), from.c_str(),
+                    to.c_str());
+  }
+}
+
+bool PasswordJobWatcher::moveJob(const std::string& from, const std::string& to) {
+  // rename() replaces a file of the target name in one step, so a left-over
+  // ".behandler" or ".slut" of the same name gives way without a gap in
+  // which the job exists under neither name.
+  std::error_code ec;
+  fs::rename(rt_.dataPath(from), rt_.dataPath(to), ec);
+  if (ec) Log::setLastError(ec.value());
+  return !ec;
+}
+
+unsigned PasswordJobWatcher::scanOnce() {
+  std::vector<std::string> names = findFiles(rt_.dataFolder, "kodevalt", ".dat");
+  std::erase_if(stuck_, [&names](const std::string& n) {
+    return !std::binary_search(names.begin(), names.end(), n);
+  });
+  for (const std::string& found : names) {
+    const std::string base = found.substr(0, found.size() - 4);
+    const std::string inProgress = base + ".behandler";
+    const std::string done = base + ".slut";
+    const bool opened = rt_.log.open() == 0;
+    const bool wasStuck = stuck_.contains(found);
+    if (!wasStuck) announce(true, found, inProgress);
+    bool moved = moveJob(found, inProgress);
+    if (moved) {
+      if (wasStuck) {
+        stuck_.erase(found);
+        announce(true, found, inProgress);
+      }
+      processPasswordJob(rt_, inProgress);
+      announce(false, inProgress, done);
+      moved = moveJob(inProgress, done);
+      if (!moved) rt_.log.message(65, "** Fejl: ");
+    } else if (!wasStuck) {
+      stuck_.insert(found);
+      rt_.log.message(65, "** Fejl: ");
+    }
+    if (opened) rt_.log.release();
+  }
+  return static_cast<unsigned>(names.size());
+}
+
+void PasswordJobWatcher::run() {
+  while (rt_.state.load() == kRunning) {
+    (void)scanOnce();
+    if (rt_.ports.clock == nullptr || !rt_.ports.clock->sleepFor(kPasswordScanInterval)) break;
+  }
+}
+
+void passwordWatchLoop(Runtime& rt) {
+  PasswordJobWatcher(rt).run();
+}
+
+std::thread startPasswordThread(Runtime& rt) {
+  return std::thread(passwordWatchLoop, std::ref(rt));
+}
+
+}  // namespace tv

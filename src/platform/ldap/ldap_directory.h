@@ -1,0 +1,28 @@
+// The directory port over LDAP (OpenLDAP's libldap) to Active Directory or a
+// Samba AD domain controller. The connection is made from the [LDAP] settings:
+// the servers of `LdapServer` (ldaps:// or ldap:// with `LdapStartTls`),
+// SASL/GSSAPI with the machine's keytab (`LdapBind` gssapi) or a simple bind
+// as `LdapBindName` with the password in `LdapPasswordFile`, and the CA file
+// that verifies the server's certificate. Referrals are not chased; a dropped
+// connection is made again once per call. Passwords are only ever sent over
+// an encrypted connection. Opening it sets SIGPIPE to be ignored (when it
+// is at its default), so a dropped connection fails a call instead of ending
+// the process.
+#pragma once
+
+#include <memory>
+
+#include "config/settings.h"
+#include "directory/directory.h"
+#include "log/log.h"
+
+namespace tv {
+
+// The LDAP directory for these settings, or null (with the reason logged)
+// when the settings cannot make a connection: no server, an unknown bind
+// method, a simple bind without its name or password file. An unreachable
+// server is not a reason: the first call reports it (kServerDown) and every
+// later call tries again.
+[[nodiscard]] std::unique_ptr<Directory> openLdapDirectory(const Settings& settings, Log& log);
+
+}  // namespace tv

@@ -1,0 +1,193 @@
+// Creation and re-activation: TjekEksisterendeBruger finds an account that
+// already belongs to the person, OpretBruger creates one, EnableUser brings
+// a disabled account back from the inactive container.
+#include "config/trim.h"
+#include "directory/escape.h"
+#include "mail/mail_enabling.h"
+#include "scripts/script_hook.h"
+#include "shares/shares.h"
+#include "sync/operation_support.h"
+#include "sync/user_operations.h"
+#include "text/text.h"
+
+namespace tv {
+namespace {
+
+constexpr std::int64_t kAccountDisabled = 0x2;
+constexpr std::int64_t kPasswordNotRequired = 0x20;
+constexpr std::int64_t kPasswordNeverExpires = 0x10000;
+constexpr std::size_t kInactiveLoginChars = 24;
+
+DirUser recordFor(const FileUser& user, const DirObject& object) {
+  DirUser d;
+  d.name = user.login;
+  d.accountName = user.login;
+  d.path = object.adsPath();
+  return d;
+}
+
+}  // namespace
+
+int TjekEksisterendeBruger(Runtime& rt, FileUser& user) {
+  const Settings& s = rt.settings;
+  auto found = findUserByIdentification(rt, rt.trim.defaultNamingContext, user.identification);
+  if (found.ok()) {
+    std::unique_ptr<DirObject>& object = found.value.object;
+    if (ValidBWUser(rt, *object) == 0) {
+      if (s.LogLevel >= 1) {
+        rt.log.message(1, "   %s (%s %s) kunne ikke rettes da brugeren ikke er vedligeholdt af ZEB.\n",
+                       user.login.c_str(), user.firstName.c_str(), user.lastName.c_str());
+      }
+      ArkiverBruger(rt, *object);
+    } else if (found.value.disabled) {
+      rt.log.message(1, "   Aktiverer bruger %s \n", user.login.c_str());
+      (void)EnableUser(rt, user, object);
+    } else {
+      DirUser d = recordFor(user, *object);
+      object.reset();
+      OpdaterBruger(rt, d, user);
+    }
+    return 1;
+  }
+  auto byLogin = findUserByLogin(rt, rt.trim.defaultNamingContext, user.login);
+  if (byLogin.ok()) {
+    rt.log.message(1, "  Brugeren %s findes uden for %s i domænet %s\n", user.login.c_str(),
+                   s.LdapPath.c_str(), byLogin.value.object->adsPath().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+Hresult OpretBruger(Runtime& rt, FileUser& user) {
+  const Settings& s = rt.settings;
+  const bool staff = rt.trim.staff;
+  const char* login = user.login.c_str();
+  if (!loginFits(rt, user.login, "OpretBruger")) return kEInvalidArg;
+  const std::string containerPath = "LDAP://" + userContainerOf(rt, user);
+  if (!pathFits(rt, containerPath, "OpretBruger")) return kEInvalidArg;
+  Directory& dir = *rt.ports.directory;
+  auto container = dir.bind(containerPath);
+  if (!container.ok()) {
+    (void)ensureOrganizationalUnit(rt, containerPath);
+    container = dir.bind(containerPath);
+    if (!container.ok()) {
+      rt.log.reportHresult(container.hr, "** Fejl: OpretBruger() - ADsGetObject(%s)\n",
+                           containerPath.c_str());
+      return container.hr;
+    }
+  }
+  auto created = container.value->create("user", userRdn(user.login));
+  if (!created.ok()) {
+    rt.log.reportHresult(created.hr, "** Fejl: OpretBruger() - IADsContainer->Create(%s)\n", login);
+    return created.hr;
+  }
+  rt.log.message(1, "   Oprettede brugeren %s \n", login);
+  container.value.reset();
+  std::unique_ptr<DirObject> object = std::move(created.value);
+
+  (void)object->put(s.BrugerIdentifikation, user.identification);
+  Hresult hr = object->setInfo();
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('BrugerIdentifikation')\n", login);
+    return hr;
+  }
+  (void)object->put("sAMAccountName", user.login);
+  hr = object->setInfo();
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('sAMAccountName')\n", login);
+    return hr;
+  }
+  (void)object->put(s.ZEBMarkering, user.description);
+  hr = object->setInfo();
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('ZEBMarkering')\n", login);
+    return hr;
+  }
+  Hresult passwordHr = object->setPassword(user.password);
+  if (passwordHr < 0) {
+    // An account without a password must never be enabled: clearing
+    // "password not required" now makes the directory refuse every enable.
+    rt.log.reportHresult(passwordHr,
+                         "** Fejl: OpretBruger(%s) - SetPassword: kontoen forbliver deaktiveret\n",
+                         login);
+    if (auto uac = object->getInt("userAccountControl"); uac.ok()) {
+      (void)object->put("userAccountControl",
+                        std::to_string((uac.value | kAccountDisabled) & ~kPasswordNotRequired));
+      (void)object->setInfo();
+    }
+  }
+  if (auto uac = object->getInt("userAccountControl"); uac.ok()) {
+    std::int64_t v = uac.value & ~(kAccountDisabled | kPasswordNotRequired | kPasswordNeverExpires);
+    if (rt.trim.passwordNeverExpires) v |= kPasswordNeverExpires;
+    (void)object->put("userAccountControl", std::to_string(static_cast<std::int32_t>(v)));
+  }
+  DirUser record = recordFor(user, *object);
+
+  if (rt.trim.shareMode != 0) OpretFileshare(rt, user, *object);
+  if (!s.CheckMailBoxExists) handToMailScripts(rt, user.login);
+
+  OpdaterBruger(rt, record, user);
+
+  (void)object->setAccountDisabled(false);
+  hr = object->setInfo();
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('AccountDisabled')\n", login);
+  }
+  object.reset();
+  const std::string& script = staff ? s.RunScriptMeda : s.RunScriptElev;
+  if (!script.empty()) runScript(rt, script, user.login, "RunScript:");
+  return hr;
+}
+
+Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object) {
+  const Settings& s = rt.settings;
+  const char* login = user.login.c_str();
+  std::string base;
+  if (auto sam = object->get("sAMAccountName"); sam.ok()) {
+    base = cutChars(sam.value, kInactiveLoginChars);
+    if (auto cut = base.find('_'); cut != std::string::npos) base.resize(cut);
+  }
+  auto other = findUserByLogin(rt, rt.trim.defaultNamingContext, base);
+  if (other.ok() && !dnEquals(other.value.object->dn(), object->dn())) {
+    // An identification that cannot be read proves nothing: the login stays
+    // with the account that holds it.
+    auto id = other.value.object->get(s.BrugerIdentifikation);
+    if (!id.ok() || id.value != user.identification) {
+      rt.log.message(1, "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login '%s'\n",
+                     base.c_str());
+      return 0;
+    }
+  }
+  std::string path = object->adsPath();
+  (void)object->setAccountDisabled(false);
+  rt.log.message(1, "   %s enabler konto.\n", login);
+  Hresult hr = object->setInfo();
+  if (hr < 0) rt.log.reportHresult(hr, "** Fejl: EnableUser(%s) - SetInfo()\n", login);
+  rt.log.message(1, "     %s vises for adresselister\n", login);
+  (void)object->put("msExchHideFromAddressLists", "FALSE");
+  (void)object->setInfo();
+  path = object->adsPath();
+  const std::string rdn = userRdn(user.login);
+  object.reset();
+
+  Hresult result = 1;
+  const std::string containerPath = "LDAP://" + userContainerOf(rt, user);
+  auto container = rt.ports.directory->bind(containerPath);
+  if (!container.ok()) {
+    rt.log.reportHresult(container.hr, "** Fejl: Kunne ikke finde %s\n", containerPath.c_str());
+    result = container.hr;
+  } else {
+    auto moved = container.value->moveHere(path, rdn);
+    if (!moved.ok()) {
+      rt.log.reportHresult(moved.hr, "** Fejl: MoveHere(%s) EnableUser\n", path.c_str());
+    } else {
+      rt.log.message(1, "   %s flyttes til %s\n", login, containerPath.c_str());
+      object = std::move(moved.value);
+    }
+  }
+  const std::string& script = rt.trim.staff ? s.RunScriptPostEnableMeda : s.RunScriptPostEnableElev;
+  if (!script.empty()) runScript(rt, script, user.login, "RunScriptPostEnable:");
+  return result;
+}
+
+}  // namespace tv

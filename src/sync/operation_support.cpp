@@ -1,0 +1,27 @@
+#include "sync/operation_support.h"
+
+#include "directory/escape.h"
+#include "sync/user_operations.h"
+#include "text/text.h"
+
+namespace tv {
+
+std::string userRdn(std::string_view login) {
+  return "CN=" + escapeDnValue(login);
+}
+
+bool pathFits(Runtime& rt, std::string_view path, const char* what) {
+  if (charCount(path) <= kMaxPathChars) return true;
+  rt.log.message(1, "** Fejl: %s: stien er længere end %d tegn og bruges ikke: %s\n", what,
+                 static_cast<int>(kMaxPathChars), std::string(path).c_str());
+  return false;
+}
+
+bool loginFits(Runtime& rt, std::string_view login, const char* what) {
+  if (charCount(login) <= kMaxLoginChars) return true;
+  rt.log.message(1, "** Fejl: %s: login '%s' er længere end %d tegn, som AD tillader.\n", what,
+                 std::string(login).c_str(), static_cast<int>(kMaxLoginChars));
+  return false;
+}
+
+}  // namespace tv

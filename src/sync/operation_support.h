@@ -1,0 +1,29 @@
+// Small pieces the user operations share: relative names made from logins,
+// the length limits the directory sets, and the current population's hook
+// settings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "service/runtime.h"
+
+namespace tv {
+
+// "CN=" + the login as a DN value, so a login with "," or "+" names one
+// account and never changes the shape of a path.
+[[nodiscard]] std::string userRdn(std::string_view login);
+
+// True when the path fits kMaxPathChars; otherwise logs that `what` was
+// not done because the path is too long, and gives false.
+bool pathFits(Runtime& rt, std::string_view path, const char* what);
+
+// True when login fits kMaxLoginChars; otherwise logs why `what` was refused.
+bool loginFits(Runtime& rt, std::string_view login, const char* what);
+
+// Whether text contains part (both non-empty), as a plain substring.
+[[nodiscard]] inline bool contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace tv

@@ -1,0 +1,173 @@
+// The group sync against a real domain controller over the LDAP adapter:
+// the pupil run creates, fills, empties, archives, restores and deletes
+// groups and sets an address exactly as on the memory directory, and a
+// second run over the same job changes nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/locations.h"
+#include "groups/group_sync.h"
+#include "integration/samba/samba_env.h"
+#include "jobdata/job_reader.h"
+#include "platform/ldap/ldap_directory.h"
+#include "service/runtime.h"
+#include "support/fakes.h"
+#include "text/text.h"
+
+namespace tv::test {
+namespace {
+
+const SambaDc& dc() {
+  static const std::optional<SambaDc> found = [] {
+    std::string why;
+    auto d = loadSambaDc(&why);
+    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
+    return d;
+  }();
+  if (!found) std::abort();
+  return *found;
+}
+
+// Names carry a prefix: account names are unique in the whole domain, which
+// other tests share.
+constexpr const char* kSystem = "OU=GrpSyncTest";
+
+class GroupSyncOnSamba : public ::testing::Test {
+ protected:
+  std::string base() const { return std::string(kSystem) + "," + dc().baseDn; }
+  std::string groups() const { return "OU=Grupper," + base(); }
+  std::string archive() const { return "OU=Arkiv," + groups(); }
+  std::string pupils() const { return "OU=Elev," + base(); }
+
+  void SetUp() override {
+    ASSERT_EQ(admin_.status(), 0);
+    const int del = admin_.deleteTree(base());
+    ASSERT_TRUE(del == 0 || del == 32) << del;
+    for (const std::string& ou : {base(), pupils(), "OU=Medarbejder," + base(), groups(), archive()}) {
+      ASSERT_EQ(admin_.addOu(ou), 0) << ou;
+    }
+    Settings s;
+    s.LdapServer = dc().uri;
+    s.LdapBind = "simple";
+    s.LdapBindName = dc().adminDn;
+    s.LdapPasswordFile = dc().adminPasswordFile;
+    s.LdapCaFile = dc().caFile;
+    directory_ = openLdapDirectory(s, logs_.log);
+    ASSERT_NE(directory_, nullptr);
+    rt_.ports.directory = directory_.get();
+    rt_.ports.clock = &logs_.clock;
+    rt_.ports.processes = &processes_;
+    rt_.settings.LdapPath = kSystem;
+    rt_.settings.IDrift = true;
+    rt_.settings.LogLevel = 1;
+    rt_.settings.UniversalGroups = true;
+    rt_.settings.GruppeMail = "@skole.test";
+    rt_.settings.GroupListElev = "gs-Elever";
+    logs_.log.setDirectoryErrorSource([this] { return directory_->lastError(); });
+    computeLocations(rt_);
+    ASSERT_EQ(rt_.trim.GruppePath, groups());
+  }
+
+  void TearDown() override { (void)admin_.deleteTree(base()); }
+
+  std::string addUser(const std::string& cn) {
+    const std::string dn = "CN=" + cn + "," + pupils();
+    EXPECT_EQ(admin_.add(dn, {{"objectClass", "user"}, {"sAMAccountName", cn}}), 0) << cn;
+    return dn;
+  }
+
+  void addGroup(const std::string& cn, const std::string& container, const std::string& marking,
+                const std::vector<std::string>& members = {}) {
+    std::vector<std::pair<std::string, std::string>> attrs = {{"objectClass", "group"},
+                                                              {"sAMAccountName", cn}};
+    if (!marking.empty()) attrs.emplace_back("description", marking);
+    for (const std::string& m : members) attrs.emplace_back("member", m);
+    EXPECT_EQ(admin_.add("CN=" + cn + "," + container, attrs), 0) << cn;
+  }
+
+  // The cn of each member, lower-cased and sorted.
+  std::vector<std::string> members(const std::string& groupDn) {
+    std::vector<std::string> out;
+    for (const std::string& m : admin_.read(groupDn, "member")) {
+      out.push_back(toLower(m.substr(3, m.find(',') - 3)));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  bool exists(const std::string& dn) { return !admin_.read(dn, "objectClass").empty(); }
+
+  std::vector<std::string> linesWith(const std::string& needle) const {
+    std::vector<std::string> out;
+    for (const std::string& l : split(logs_.text(), '\n')) {
+      if (l.find(needle) != std::string::npos) out.push_back(l);
+    }
+    return out;
+  }
+
+  void run(const std::string& job) {
+    JobReader reader(logs_.log, utf8ToCp1252(job), "brovalt-samba.dat");
+    groupSync(rt_, reader, false);
+  }
+
+  AdminLdap admin_{dc()};
+  LogFixture logs_;
+  RecordingProcessRunner processes_;
+  std::unique_ptr<Directory> directory_;
+  Runtime rt_{logs_.log, Ports{}, logs_.folder.path()};
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(GroupSyncOnSamba, PupilRunThenNothingToDo) {
+  const std::string eva = addUser("gs-eva");
+  const std::string ole = addUser("gs-ole");
+  addGroup("gs-Ærø Hold", groups(), "Autooprettet af ZEB (E)", {eva});
+  addGroup("gs-Hold (A*)", groups(), "Autooprettet af ZEB (E)", {ole});
+  addGroup("gs-gammel", groups(), "Autooprettet af ZEB (E)", {ole});
+  addGroup("gs-tom", groups(), "Autooprettet af ZEB (E)");
+  addGroup("gs-fremmed", groups(), "lavet i hånden", {eva});
+  addGroup("gs-9z", archive(), "Autooprettet af ZEB (E)");
+  const std::string job =
+      "gs-eva;" + std::string(32, 'b') + ";Kode1;F;E;2;010110;GS-7A:gs-Ærø Hold;;;;;;;;;\n" +
+      "gs-ole;" + std::string(32, 'b') + ";Kode1;F;E;2;010110;GS-7A:gs-Hold (A*);;;;;;;;;\n";
+  run(job);
+
+  const std::string created = "CN=gs-7a," + groups();
+  EXPECT_EQ(admin_.read(created, "sAMAccountName"), Names{"gs-7a"});
+  EXPECT_EQ(admin_.read(created, "description"), Names{"Autooprettet af ZEB (E)"});
+  EXPECT_EQ(admin_.read(created, "groupType"), Names{"-2147483640"});
+  EXPECT_EQ(admin_.read(created, "mail"), Names{"gs-7a@skole.test"});
+  EXPECT_EQ(members(created), (Names{"gs-eva", "gs-ole"}));
+  EXPECT_EQ(members("CN=gs-Elever," + groups()), (Names{"gs-eva", "gs-ole"}));
+  EXPECT_EQ(members("CN=gs-Hold (A*)," + groups()), Names{"gs-ole"});
+  EXPECT_EQ(members("CN=gs-gammel," + groups()), Names{});
+  EXPECT_FALSE(exists("CN=gs-tom," + groups()));
+  EXPECT_TRUE(exists("CN=gs-fremmed," + archive()));
+  EXPECT_EQ(members("CN=gs-fremmed," + archive()), Names{"gs-eva"});
+  EXPECT_TRUE(exists("CN=gs-9z," + groups()));
+  EXPECT_EQ(admin_.read("CN=gs-Ærø Hold," + groups(), "mail"), Names{"gs-AEroHold@skole.test"});
+  EXPECT_EQ(linesWith("   Bruger "), (Names{"   Bruger ind i gruppe gs-eva -> gs-7a ",
+                                             "   Bruger ind i gruppe gs-ole -> gs-7a ",
+                                             "   Bruger ind i gruppe gs-eva -> gs-elever ",
+                                             "   Bruger ind i gruppe gs-ole -> gs-elever ",
+                                             "   Bruger ud af gruppe gs-ole <- gs-gammel ",
+                                             "   Bruger i gruppe OK gs-ole - gs-hold (a*) ",
+                                             "   Bruger i gruppe OK gs-eva - gs-Ærø hold "}));
+
+  logs_.log.release();
+  logs_.folder.write("Tavlevagt.log", "");
+  (void)logs_.log.open();
+  run(job);
+  EXPECT_EQ(linesWith("   Bruger ind"), Names{});
+  EXPECT_EQ(linesWith("   Bruger ud"), Names{});
+  EXPECT_EQ(linesWith("   Bruger i gruppe OK").size(), 6u);
+}
+
+}  // namespace
+}  // namespace tv::test

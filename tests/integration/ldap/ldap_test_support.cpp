@@ -1,0 +1,23 @@
+#include "integration/ldap/ldap_test_support.h"
+
+namespace tv::test {
+
+Settings adminSettings(const SambaDc& dc, const std::string& passwordFile) {
+  Settings s;
+  s.LdapServer = dc.uri;
+  s.LdapBind = "simple";
+  s.LdapBindName = dc.adminDn;
+  s.LdapPasswordFile = passwordFile;
+  s.LdapCaFile = dc.caFile;
+  return s;
+}
+
+int freshOu(const SambaDc& dc, const std::string& dn) {
+  AdminLdap admin(dc);
+  if (admin.status() != 0) return admin.status();
+  const int del = admin.deleteTree(dn);
+  if (del != 0 && del != 32) return del;
+  return admin.addOu(dn);
+}
+
+}  // namespace tv::test

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "site_fixture.h"
+#include "sync/user_operations.h"
+
+namespace tv {
+namespace {
+
+using test::AccountSpec;
+using test::idFor;
+using test::kElev;
+using test::kMeda;
+using test::record;
+using test::Site;
+
+TEST(OpretBruger, NewPupilIsCreatedCompleteAndEnabled) {
+  Site s;
+  s.rt.settings.PasswdNeverExpiresElev = true;
+  s.rt.settings.RunScriptElev = "script/ny.cmd";
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"displayName", "NAVN_INIT"}};
+  s.select(false);
+  FileUser u = record("anbe", idFor("a"));
+  ASSERT_EQ(TjekEksisterendeBruger(s.rt, u), 0);
+  EXPECT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
+  const std::string dn = std::string("CN=anbe,") + kElev;
+  EXPECT_EQ(s.value(dn, "employeeNumber"), idFor("a"));
+  EXPECT_EQ(s.value(dn, "sAMAccountName"), "anbe");
+  EXPECT_EQ(s.value(dn, "description"), "Autooprettet af ZEB (12345)");
+  EXPECT_EQ(s.value(dn, "givenName"), "Anna");
+  EXPECT_EQ(s.value(dn, "displayName"), "Anna Berg (anbe)");
+  EXPECT_EQ(s.uac(dn), 0x10200) << "enabled, password required, never expires";
+  EXPECT_NE(s.value(dn, "pwdLastSet"), "0") << "the password was set";
+  EXPECT_TRUE(s.logHas("   Oprettede brugeren anbe \n"));
+  EXPECT_TRUE(s.logHas(" Kører Script: script/ny.cmd \n   RunScript: script/ny.cmd anbe\n"));
+  ASSERT_EQ(s.commands().size(), 1u);
+  EXPECT_EQ(s.commands()[0], "script/ny.cmd anbe");
+  // The update inside the creation finds the new account still disabled and
+  // runs the enabling step on it, before the final commit enables it.
+  EXPECT_EQ(s.log().substr(0, s.log().find("   Opdaterer bruger ('anbe')\n")),
+            std::string("   Oprettede brugeren anbe \n"
+                        "   anbe enabler konto.\n"
+                        "     anbe vises for adresselister\n"
+                        "   anbe flyttes til LDAP://") +
+                kElev + "\n");
+}
+
+TEST(OpretBruger, PasswordExpiryFlagFollowsThePopulationsSetting) {
+  Site s;
+  FileUser u = record("bobo", idFor("b"));
+  EXPECT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
+  EXPECT_EQ(s.uac(std::string("CN=bobo,") + kElev), 0x200) << "0x2, 0x20 and 0x10000 all cleared";
+}
+
+TEST(OpretBruger, LetterContainerIsCreatedOnDemand) {
+  Site s;
+  s.rt.settings.AlphaopdelADElev = true;
+  s.select(false);
+  FileUser u = record("hans", idFor("h"));
+  EXPECT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
+  EXPECT_EQ(s.value(std::string("CN=hans,OU=H,") + kElev, "sAMAccountName"), "hans");
+  EXPECT_TRUE(s.logHas(std::string("   OU OU=H oprettes i LDAP://") + kElev + ".\n"));
+}
+
+TEST(OpretBruger, MailHandOverAtCreationUnlessTheMailboxCheckRunsInstead) {
+  Site s(false, true);
+  s.rt.settings.OpretMailMedaScript = "script/mail.cmd";
+  s.rt.settings.OpretMailMedaListScript = "script/mailliste.cmd";
+  s.select(true);
+  FileUser u = record("anbe", idFor("a"));
+  ASSERT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
+  EXPECT_TRUE(s.rt.job.medaMailListChanged);
+  EXPECT_EQ(s.logs.folder.read("MedaMailListe-77.txt"), "anbe\n");
+  EXPECT_EQ(s.commands(), std::vector<std::string>{"script/mail.cmd anbe"});
+
+  Site c(false, true);
+  c.rt.settings.OpretMailMedaScript = "script/mail.cmd";
+  c.rt.settings.OpretMailMedaListScript = "script/mailliste.cmd";
+  c.rt.settings.CheckMailBoxExists = true;
+  c.select(true);
+  FileUser v = record("cede", idFor("c"));
+  v.email = "";
+  ASSERT_EQ(OpretBruger(c.rt, v), kSOk);
+  // The account has no address yet, so the update's mailbox check hands it
+  // over once; the creation step itself does not.
+  EXPECT_EQ(c.commands(), std::vector<std::string>{"script/mail.cmd cede"});
+  EXPECT_EQ(c.logs.folder.read("MedaMailListe-77.txt"), "cede\n");
+}
+
+TEST(OpretBruger, RefusedPasswordLeavesTheAccountDisabledAndSaysSo) {
+  Site s;
+  FileUser u = record("dora", idFor("d"));
+  u.password = "abc";
+  EXPECT_LT(OpretBruger(s.rt, u), 0);
+  const std::string dn = std::string("CN=dora,") + kElev;
+  EXPECT_EQ(s.uac(dn) & 0x2, 0x2) << s.log();
+  EXPECT_EQ(s.uac(dn) & 0x20, 0) << "the directory must refuse a later enable";
+  EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(dora) - SetPassword: kontoen forbliver deaktiveret\n"));
+  EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(dora) - SetInfo('AccountDisabled')\n"));
+}
+
+TEST(OpretBruger, TakenLoginStopsAfterTheIdentificationWithoutEnabling) {
+  Site s;
+  s.addUser("erik", kMeda, idFor("x"));
+  FileUser u = record("erik", idFor("e"));
+  EXPECT_LT(OpretBruger(s.rt, u), 0);
+  EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(erik) - SetInfo('sAMAccountName')\n")) << s.log();
+  EXPECT_EQ(s.uac(std::string("CN=erik,") + kElev) & 0x2, 0x2);
+}
+
+TEST(OpretBruger, LoginLongerThanTheDirectoryAllowsIsRefusedBeforeAnythingIsWritten) {
+  Site s;
+  std::string before = s.directory.saveLdif();
+  FileUser u = record("abcdefghijklmnopqrstu", idFor("l"));
+  EXPECT_EQ(OpretBruger(s.rt, u), kEInvalidArg);
+  EXPECT_EQ(s.log(),
+            "** Fejl: OpretBruger: login 'abcdefghijklmnopqrstu' er længere end 20 tegn, som AD "
+            "tillader.\n");
+  EXPECT_EQ(s.directory.saveLdif(), before);
+}
+
+TEST(TjekEksisterendeBruger, DisabledAccountIsEnabledShownAndMovedBack) {
+  Site s(true);
+  s.rt.settings.RunScriptPostEnableElev = "script/igen.cmd";
+  s.select(false);
+  s.addOu(std::string("OU=Inaktive,") + kElev);
+  s.addUser("hans_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("h"),
+            AccountSpec::marked("Autooprettet af ZEB (1)", true, "msExchHideFromAddressLists: TRUE\n"));
+  FileUser u = record("hans", idFor("h"));
+  EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
+  const std::string dn = std::string("CN=hans,") + kElev;
+  EXPECT_EQ(s.uac(dn), 512) << s.log();
+  EXPECT_EQ(s.value(dn, "msExchHideFromAddressLists"), "FALSE");
+  EXPECT_EQ(s.value(dn, "sAMAccountName"), "hans_inaktiv") << "the update renames it later";
+  EXPECT_EQ(s.log(), std::string("   Aktiverer bruger hans \n"
+                                 "   hans enabler konto.\n"
+                                 "     hans vises for adresselister\n"
+                                 "   hans flyttes til LDAP://") +
+                         kElev +
+                         "\n Kører Script: script/igen.cmd \n"
+                         "   RunScriptPostEnable: script/igen.cmd hans\n"
+                         "      ** Info: WaitForSingleObject() returnerede 0\n");
+}
+
+TEST(TjekEksisterendeBruger, ConflictWithAnActiveAccountLeavesTheDisabledOneAlone) {
+  Site s;
+  s.addOu(std::string("OU=Inaktive,") + kElev);
+  const std::string inactive = s.addUser("hans_inaktiv", std::string("OU=Inaktive,") + kElev,
+                                         idFor("h"), AccountSpec::disabledOne());
+  s.addUser("hans", kElev, idFor("z"));
+  std::string before = s.directory.saveLdif();
+  FileUser u = record("hans", idFor("h"));
+  EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
+  EXPECT_EQ(s.log(), "   Aktiverer bruger hans \n"
+                     "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login 'hans'\n");
+  EXPECT_EQ(s.directory.saveLdif(), before);
+
+  // An active account without any identification is a conflict as well.
+  Site t;
+  t.addOu(std::string("OU=Inaktive,") + kElev);
+  t.addUser("ida_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("i"), AccountSpec::disabledOne());
+  t.addUser("ida", kElev, "");
+  FileUser v = record("ida", idFor("i"));
+  EXPECT_EQ(TjekEksisterendeBruger(t.rt, v), 1);
+  EXPECT_TRUE(t.logHas("** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login 'ida'\n"));
+}
+
+TEST(TjekEksisterendeBruger, LoginTakenOutsideTheSystemBlocksCreation) {
+  Site s;
+  s.addOu("OU=Andre,DC=skole,DC=test");
+  s.addUser("jens", "OU=Andre,DC=skole,DC=test", "");
+  FileUser u = record("jens", idFor("j"));
+  EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
+  EXPECT_EQ(s.log(), "  Brugeren jens findes uden for OU=ZEB i domænet "
+                     "LDAP://CN=jens,OU=Andre,DC=skole,DC=test\n");
+}
+
+TEST(TjekEksisterendeBruger, ForeignAccountWithTheIdentificationIsArchived) {
+  Site s;
+  s.addUser("kaj", kElev, idFor("k"), AccountSpec::marked("Oprettet i haanden"));
+  FileUser u = record("kaj", idFor("k"));
+  EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
+  EXPECT_EQ(s.value(std::string("CN=kaj,OU=Arkiv,") + kElev, "sAMAccountName"), "kaj") << s.log();
+  EXPECT_TRUE(s.logHas("\n** Info: description: Oprettet i haanden. Skulle indeholde Autooprettet af "
+                       "ZEB.\n   kaj (Anna Berg) kunne ikke rettes da brugeren ikke er vedligeholdt "
+                       "af ZEB.\n"));
+  EXPECT_TRUE(s.logHas("   Arkivere brugeren CN=kaj\n"));
+}
+
+}  // namespace
+}  // namespace tv

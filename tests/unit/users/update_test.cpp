@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include "site_fixture.h"
+#include "sync/terminal_services.h"
+#include "sync/user_operations.h"
+
+namespace tv {
+namespace {
+
+using test::AccountSpec;
+using test::dirRecord;
+using test::idFor;
+using test::kElev;
+using test::kMeda;
+using test::record;
+using test::Site;
+
+TEST(SaetAttribut, WritesOnlyWhatDiffersAndClearsOnlyWhatHasAValue) {
+  Site s;
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"),
+                                   AccountSpec::marked("Autooprettet af ZEB (1)", false,
+                                                       "title: Elev\nmobile: 12345678\n"));
+  auto o = s.at(dn);
+  SaetAttribut(s.rt, "anbe", *o, "title", "Elev");
+  SaetAttribut(s.rt, "anbe", *o, "company", "");
+  EXPECT_EQ(s.log(), "") << "equal value and empty-on-empty change nothing";
+  std::string usn = s.value(dn, "uSNChanged");
+  SaetAttribut(s.rt, "anbe", *o, "title", "**Lærer");
+  SaetAttribut(s.rt, "anbe", *o, "company", "Skolen");
+  SaetAttribut(s.rt, "anbe", *o, "mobile", "");
+  EXPECT_EQ(s.log(),
+            "      title: 'Elev' rettes til 'Lærer' for bruger: 'anbe'\n"
+            "      company sættes til 'Skolen' for bruger: 'anbe'\n"
+            "      mobile '12345678' nulstilles for bruger: anbe\n");
+  EXPECT_EQ(s.value(dn, "title"), "Lærer");
+  EXPECT_EQ(s.value(dn, "company"), "Skolen");
+  EXPECT_EQ(s.value(dn, "mobile"), "<none>");
+  EXPECT_NE(s.value(dn, "uSNChanged"), usn);
+}
+
+TEST(FieldMap, ExpressionsAndNamedFieldsGiveTheirValues) {
+  Site s(false, true);
+  FileUser u = record("anbe", idFor("a"));
+  u.jobTitle = "Lærer";
+  auto v = [&](const char* name) { return fieldMapValue(s.rt, u, name).value_or("<skip>"); };
+  EXPECT_EQ(v("NAVN_INIT"), "Anna Berg (anbe)");
+  EXPECT_EQ(v("ID_NAVN"), "12345 Anna Berg");
+  EXPECT_EQ(v("*Skolen"), "*Skolen") << "SaetAttribut drops the stars";
+  EXPECT_EQ(v("@skole.dk"), "anbe@skole.dk");
+  EXPECT_EQ(v("U_MEDA"), "U12345");
+  EXPECT_EQ(v("E_PERS"), "<skip>") << "a pupil expression for staff";
+  EXPECT_EQ(v("Stillingsbetegnelse"), "Lærer");
+  EXPECT_EQ(v("Skolenavn"), "Byskolen");
+  EXPECT_EQ(v("CLEAR"), "");
+  EXPECT_EQ(v("pers_id"), "<skip>");
+  EXPECT_EQ(v("ukendt"), "<skip>");
+  EXPECT_EQ(v("initialer"), "anbe");
+  EXPECT_EQ(v("x@y"), "anbex@y") << "the @ row comes before the SMTPmail row";
+  EXPECT_EQ(s.log(), "");
+  EXPECT_EQ(v("SMTPmail"), "<skip>");
+  EXPECT_EQ(s.log(), "      ** Info: Feltet 'SMTPmail' giver ingen værdi og springes over.\n");
+
+  s.select(false);
+  EXPECT_EQ(v("E_PERS"), "E12345");
+  EXPECT_EQ(v("UDDA_BETEGNELSE"), "Elev på 7A");
+  EXPECT_EQ(v("Stillingsbetegnelse"), "<skip>");
+  EXPECT_EQ(v("SMTPmail"), "<skip>");
+  EXPECT_EQ(v("MTStr_KLOV"), "");
+  EXPECT_EQ(s.log(), "") << "for pupils the name is simply unknown";
+}
+
+TEST(FieldMap, InitialsTakeLoginsOfAtMostEightCharacters) {
+  Site s(false, true);
+  FileUser u = record("abcdefgh", idFor("a"));
+  EXPECT_EQ(fieldMapValue(s.rt, u, "initialer"), "abcdefgh");
+  u.login = "abcdefghi";
+  EXPECT_EQ(fieldMapValue(s.rt, u, "initialer"), std::nullopt);
+  s.select(false);
+  EXPECT_EQ(fieldMapValue(s.rt, u, "initialer"), std::nullopt);
+  EXPECT_EQ(s.log(), "**    Kan ikke sætte initialer, Login > 8\n");
+  s.select(true);
+  (void)fieldMapValue(s.rt, u, "initialer");
+  EXPECT_EQ(s.log(), "**    Kan ikke sætte initialer, Login > 9\n");
+}
+
+TEST(ValidBWUser, MarkingAndPlaceDecide) {
+  Site s;
+  const std::string good = s.addUser("anbe", kElev, idFor("a"));
+  const std::string unmarked = s.addUser("bobo", kElev, idFor("b"), AccountSpec::marked(""));
+  s.addOu("OU=Andet,OU=ZEB,DC=skole,DC=test");
+  const std::string elsewhere = s.addUser("cede", "OU=Andet,OU=ZEB,DC=skole,DC=test", idFor("c"));
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(good)), 1);
+  EXPECT_EQ(s.log(), "");
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(unmarked)), 0);
+  EXPECT_EQ(s.log(),
+            "\n** Info: Kan ikke læse markering i description eller i description (ValidBWUser())\n");
+  s.clearLog();
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(elsewhere)), 0);
+  EXPECT_EQ(s.log(), "\n** Info: AdsPath: LDAP://CN=cede,OU=Andet,OU=ZEB,DC=skole,DC=test. "
+                     "Skulle indeholde Elev.\n");
+  s.rt.settings.CheckZEBMarkering = false;
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(unmarked)), 1);
+  s.rt.settings.CheckZEBMarkering = true;
+  s.rt.settings.LogLevel = 0;
+  s.clearLog();
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(unmarked)), 0);
+  EXPECT_EQ(s.log(), "") << "a missing marking is silent at log level 0";
+}
+
+TEST(ValidBWUser, MarkingThatIsNotTextCountsAsMissing) {
+  Site s;
+  s.rt.settings.ZEBMarkering = "userAccountControl";
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"));
+  // The number in userAccountControl is no marking; description is read instead.
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(dn)), 1);
+  const std::string bare = s.addUser("bobo", kElev, idFor("b"), AccountSpec::marked(""));
+  EXPECT_EQ(ValidBWUser(s.rt, *s.at(bare)), 0);
+}
+
+TEST(OpdaterBruger, UnchangedAccountCausesNoWrite) {
+  Site s;
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"title", "*Elev"}};
+  s.select(false);
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"),
+                                   AccountSpec::marked("Autooprettet af ZEB (12345)", false,
+                                                       "givenName: Anna\nsn: Berg\ntitle: Elev\n"));
+  std::string usn = s.value(dn, "uSNChanged");
+  DirUser d = dirRecord("anbe", dn, idFor("a"));
+  FileUser u = record("anbe", idFor("a"));
+  OpdaterBruger(s.rt, d, u);
+  EXPECT_EQ(s.value(dn, "uSNChanged"), usn) << s.log();
+  EXPECT_TRUE(s.logHas("   Opdaterer bruger ('anbe')\n"));
+  EXPECT_EQ(s.log().find("sættes"), std::string::npos);
+  EXPECT_EQ(s.log().find("rettes"), std::string::npos);
+}
+
+TEST(OpdaterBruger, ChangedFieldsAndPathsAreWrittenOnce) {
+  Site s;
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"mail", "@skole.dk"}};
+  s.rt.settings.OpretShareElev = 1;
+  s.rt.settings.HomeDirDriveElev = "H:";
+  s.rt.settings.FileServerShareElev = "\\\\fil1\\elever";
+  s.rt.settings.UserProfileShareElev = "\\\\fil1\\profiler\\standard.MAN";
+  s.rt.settings.RunScriptAlwaysElev = "script/altid.cmd";
+  s.rt.settings.RunScriptAlwaysElevList = "script/altidliste.cmd";
+  s.select(false);
+  const std::string dn =
+      s.addUser("anbe", kElev, idFor("a"),
+                AccountSpec::marked("Autooprettet af ZEB (12345)", false, "givenName: Ana\n"));
+  DirUser d = dirRecord("anbe", dn, idFor("a"));
+  FileUser u = record("anbe", idFor("a"));
+  OpdaterBruger(s.rt, d, u);
+  EXPECT_EQ(s.value(dn, "givenName"), "Anna");
+  EXPECT_EQ(s.value(dn, "mail"), "anbe@skole.dk");
+  EXPECT_EQ(s.value(dn, "homeDirectory"), "\\\\fil1\\anbe$");
+  EXPECT_EQ(s.value(dn, "homeDrive"), "H:");
+  EXPECT_EQ(s.value(dn, "profilePath"), "\\\\fil1\\profiler\\standard.MAN");
+  EXPECT_TRUE(s.logHas("      homedirectory sættes til '\\\\fil1\\anbe$'\n"
+                       "      UserProfilePath sættes til '\\\\fil1\\profiler\\standard.MAN'\n"))
+      << s.log();
+  EXPECT_TRUE(s.logHas("      givenName: 'Ana' rettes til 'Anna' for bruger: 'anbe'\n"
+                       "      mail sættes til 'anbe@skole.dk' for bruger: 'anbe'\n"));
+  EXPECT_EQ(s.commands(), std::vector<std::string>{"script/altid.cmd anbe"});
+  EXPECT_TRUE(s.rt.job.elevListChanged);
+  EXPECT_EQ(s.logs.folder.read("RunScriptAlwaysElevListe-77.txt"), "anbe\n");
+
+  // The second update finds everything in place.
+  std::string usn = s.value(dn, "uSNChanged");
+  s.clearLog();
+  OpdaterBruger(s.rt, d, u);
+  EXPECT_EQ(s.value(dn, "uSNChanged"), usn) << s.log();
+}
+
+TEST(OpdaterBruger, TerminalProfilePathLivesInUserParameters) {
+  Site s;
+  s.rt.settings.TerminalProfileShareElev = "\\\\fil1\\ts";
+  s.rt.settings.TerminalProfileFolderElev = "profil";
+  s.rt.settings.AlphaopdelShareElev = true;
+  s.select(false);
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"));
+  auto o = s.at(dn);
+  EXPECT_EQ(TjekBrugerAttrib(s.rt, *o, record("anbe", idFor("a"))), 1);
+  EXPECT_EQ(s.log(), "      TerminalProfilePath sættes til '\\\\fil1\\ts\\A\\anbe\\profil'\n");
+  auto blob = s.at(dn)->get("userParameters");
+  ASSERT_TRUE(blob.ok());
+  EXPECT_EQ(terminalProfilePathOf(blob.value), "\\\\fil1\\ts\\A\\anbe\\profil");
+  s.clearLog();
+  EXPECT_EQ(TjekBrugerAttrib(s.rt, *s.at(dn), record("anbe", idFor("a"))), 0);
+  EXPECT_EQ(s.log(), "");
+}
+
+TEST(OpdaterBruger, AccountInTheWrongLetterContainerIsMovedAndRenamedInPlace) {
+  Site s;
+  s.rt.settings.AlphaopdelADElev = true;
+  s.select(false);
+  s.addOu(std::string("OU=A,") + kElev);
+  s.addOu(std::string("OU=B,") + kElev);
+  const std::string dn = s.addUser("bnbe", std::string("OU=A,") + kElev, idFor("b"));
+  s.clearLog();
+  DirUser d = dirRecord("bnbe", dn, idFor("b"));
+  FileUser u = record("bnbe", idFor("b"));
+  OpdaterBruger(s.rt, d, u);
+  const std::string moved = std::string("CN=bnbe,OU=B,") + kElev;
+  EXPECT_EQ(s.value(moved, "sAMAccountName"), "bnbe") << s.log();
+  EXPECT_EQ(s.value(moved, "userPrincipalName"), "bnbe@skole.test");
+  EXPECT_TRUE(s.logHas(std::string("     bnbe flyttes til OU: LDAP://OU=B,") + kElev + "\n" +
+                       "      path: LDAP://" + dn + ", LDAP://" + moved + " \n" +
+                       "   Retter login fra bnbe til bnbe.\n"));
+}
+
+TEST(OpdaterBruger, ForeignAccountIsArchivedNotUpdated) {
+  Site s;
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}};
+  s.select(false);
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"), AccountSpec::marked("Lærer-konto"));
+  DirUser d = dirRecord("anbe", dn, idFor("a"));
+  FileUser u = record("anbe", idFor("a"));
+  OpdaterBruger(s.rt, d, u);
+  const std::string archived = std::string("CN=anbe,OU=Arkiv,") + kElev;
+  EXPECT_EQ(s.value(archived, "givenName"), "<none>");
+  EXPECT_TRUE(s.logHas("   Kunne ikke rette anbe da brugeren ikke er vedligeholdt af ZEB.\n"
+                       "   OU OU=Arkiv oprettes i LDAP://" + std::string(kElev) + ".\n"
+                       "   Arkivere brugeren CN=anbe\n"))
+      << s.log();
+}
+
+TEST(OpdaterBruger, UnreadableAccountIsSkippedWithALine) {
+  Site s;
+  DirUser d = dirRecord("anbe", std::string("CN=anbe,") + kElev, idFor("a"));
+  FileUser u = record("anbe", idFor("a"));
+  OpdaterBruger(s.rt, d, u);
+  EXPECT_EQ(s.log(), "   Kunne ikke finde anbe i den rette sti.\n");
+}
+
+TEST(Mailbox, HandsOverOnlyUsersWithoutAddressAndMailbox) {
+  Site s(true, true);
+  s.rt.settings.CheckMailBoxExists = true;
+  s.rt.settings.OpretMailMedaScript = "script/mail.cmd";
+  s.rt.settings.OpretMailMedaListScript = "script/liste.cmd";
+  s.select(true);
+  const std::string withMail =
+      s.addUser("anbe", kMeda, idFor("a"),
+                AccountSpec::marked("Autooprettet af ZEB (1)", false, "mail: anbe@skole.dk\n"));
+  const std::string withStore = s.addUser(
+      "bobo", kMeda, idFor("b"),
+      AccountSpec::marked("Autooprettet af ZEB (1)", false, "homeMDB: CN=DB1,DC=skole,DC=test\n"));
+  const std::string bare = s.addUser("cede", kMeda, idFor("c"));
+  for (const auto& [login, dn] : std::vector<std::pair<std::string, std::string>>{
+           {"anbe", withMail}, {"bobo", withStore}, {"cede", bare}, {"cede", bare}}) {
+    DirUser d = dirRecord(login, dn, idFor(login.substr(0, 1)));
+    FileUser u = record(login, idFor(login.substr(0, 1)));
+    OpdaterBruger(s.rt, d, u);
+  }
+  EXPECT_EQ(s.commands(), (std::vector<std::string>{"script/mail.cmd cede", "script/mail.cmd cede"}));
+  EXPECT_EQ(s.logs.folder.read("MedaMailListe-77.txt"), "cede\ncede\n");
+  EXPECT_TRUE(s.rt.job.medaMailListChanged);
+}
+
+}  // namespace
+}  // namespace tv
