@@ -5,11 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "config/locations.h"
 #include "config/trim.h"
+#include "platform/ldap/ldap_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
@@ -40,7 +44,9 @@ std::string idOf(int i) {
   return std::string(buf, 32);
 }
 
-std::string login(int i) { return "elev" + std::to_string(i); }
+std::string login(int i) {
+  return "elev" + std::to_string(i);
+}
 
 std::string pupil(int i) {
   return login(i) + ";" + idOf(i) + ";Kode1234x;Fornavn;Efternavn;" + std::to_string(1000 + i) +
@@ -149,6 +155,103 @@ void BM_LiveUnchangedPass(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LiveUnchangedPass)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same creation pass against the test domain controller, when
+// TAVLEVAGT_SAMBA_ENV names the harness's env file (see
+// tests/integration/samba/samba-dc.sh "use plain"). The accounts go below a
+// fresh OU=ZEB, which is emptied again before each run.
+std::map<std::string, std::string> sambaEnv() {
+  std::map<std::string, std::string> env;
+  const char* file = std::getenv("TAVLEVAGT_SAMBA_ENV");
+  if (file == nullptr) return env;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return env;
+}
+
+void emptyContainer(tv::Directory& dir, const std::string& path) {
+  auto container = dir.bind(path);
+  if (!container.ok()) return;
+  auto children = container.value->children("");
+  if (!children.ok()) return;
+  for (const std::string& child : children.value) {
+    emptyContainer(dir, child);
+    auto c = dir.bind(child);
+    if (!c.ok()) continue;
+    std::string rdn = c.value->name();
+    (void)container.value->deleteChild(c.value->className(), rdn);
+  }
+}
+
+void BM_LiveCreatePassSamba(benchmark::State& state) {
+  auto env = sambaEnv();
+  if (env.empty()) {
+    state.SkipWithError("TAVLEVAGT_SAMBA_ENV is not set");
+    return;
+  }
+  const int n = static_cast<int>(state.range(0));
+  std::string job;
+  for (int i = 0; i < n; ++i) job += pupil(i);
+  StillClock clock;
+  auto folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-users-samba";
+  std::filesystem::create_directories(folder);
+  tv::Log log(tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false,
+                               stderr});
+  tv::Settings ls;
+  ls.LdapServer = env["SAMBA_URI"];
+  ls.LdapBind = "simple";
+  ls.LdapBindName = env["SAMBA_ADMIN_DN"];
+  ls.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
+  ls.LdapCaFile = env["SAMBA_CA_FILE"];
+  auto directory = tv::openLdapDirectory(ls, log);
+  if (!directory) {
+    state.SkipWithError("no LDAP connection");
+    return;
+  }
+  tv::Ports ports;
+  ports.directory = directory.get();
+  ports.clock = &clock;
+  tv::Runtime rt(log, ports, folder.string());
+  rt.settings.BrugerIdentifikation = "employeeNumber";
+  rt.settings.LogLevel = 1;
+  rt.settings.IDrift = true;
+  rt.settings.BrugUuidDrift = true;
+  rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
+  (void)log.open();
+  const std::string base = env["SAMBA_BASE_DN"];
+  auto root = directory->bind("LDAP://" + base);
+  for (auto _ : state) {
+    state.PauseTiming();
+    emptyContainer(*directory, "LDAP://OU=ZEB," + base);
+    if (auto zeb = directory->bind("LDAP://OU=ZEB," + base); !zeb.ok() && root.ok()) {
+      auto ou = root.value->create("organizationalUnit", "OU=ZEB");
+      if (ou.ok()) (void)ou.value->setInfo();
+    }
+    if (auto zeb = directory->bind("LDAP://OU=ZEB," + base); zeb.ok()) {
+      auto ou = zeb.value->create("organizationalUnit", "OU=Elev");
+      if (ou.ok()) (void)ou.value->setInfo();
+    }
+    tv::computeLocations(rt);
+    tv::selectPupils(rt);
+    state.ResumeTiming();
+    tv::PassCounts counts;
+    tv::JobReader reader(log, job, "brovalt-bench.behandler");
+    tv::JobLine line;
+    tv::synchronisationPass(rt, reader, line, counts);
+    if (counts.created != static_cast<std::size_t>(n)) state.SkipWithError("not all created");
+  }
+  state.PauseTiming();
+  emptyContainer(*directory, "LDAP://OU=ZEB," + base);
+  log.release();
+  std::filesystem::remove_all(folder);
+  state.ResumeTiming();
+  state.counters["users_per_second"] =
+      benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LiveCreatePassSamba)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "config/settings_loader.h"
+#include "jobserver/job_server_client.h"
+#include "platform/app/directory_choice.h"
+#include "platform/curl/curl_http_client.h"
 #include "password/password_jobs.h"
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
@@ -42,7 +45,9 @@ int main(int argc, char** argv) {
   tv::ProcSystemInfo system;
   tv::PosixProcessRunner processes;
   tv::KeyFiles keys(configRoot);
-  tv::NoJobServer jobServer;
+  tv::CurlHttpClient http;
+  tv::JobServerClient jobServer;
+  tv::DirectoryChoice directory;
 
   tv::SystemdServiceHost::Options hostOptions;
   hostOptions.unitFolder = unitFolder;
@@ -62,19 +67,23 @@ int main(int argc, char** argv) {
   ports.system = &system;
   ports.keys = &keys;
   ports.jobServer = &jobServer;
+  ports.http = &http;
   ports.host = &host;
   tv::Runtime rt(log, ports, "");
 
   std::optional<tv::StopSignal> stop;
   tv::EntryHooks hooks;
   hooks.console = console;
-  // Until a directory is wired in, a job is only taken through its names: its
-  // records need a directory to be compared with.
-  hooks.handler = [](tv::Runtime& r, const std::string& fileName) {
-    if (r.ports.directory != nullptr) (void)tv::handleSyncFile(r, fileName);
+  hooks.handler = [&directory](tv::Runtime& r, const std::string& fileName) {
+    (void)tv::handleSyncFile(r, fileName);
+    directory.saveIfChanged(r);
   };
   hooks.passwordWatch = [](tv::Runtime& r) { tv::passwordWatchLoop(r); };
-  hooks.loadSettings = [](tv::Runtime& r) { return tv::loadSettings(r); };
+  // The directory is opened first: the settings load asks it for the domain's names.
+  hooks.loadSettings = [&directory](tv::Runtime& r) {
+    directory.open(r);
+    return tv::loadSettings(r);
+  };
   hooks.registerControl = [&stop](tv::Runtime& r) {
     stop.emplace([&r] { tv::controlHandler(r, 1); });
     return 0;

@@ -43,6 +43,7 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
   const Settings& s = rt.settings;
   std::vector<std::string> attrs = {"name",        "sAMAccountName",       "ADsPath",
                                     "whenChanged", s.BrugerIdentifikation, s.WritePersId};
+  addUpdateColumns(rt, attrs);
   const bool pupils = !rt.trim.staff;
 
   Hresult hr =
@@ -75,6 +76,7 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
             u.identification = id;
           }
         }
+        u.row = std::make_shared<const SearchRow>(row);
         result.users.push_back(std::move(u));
         return true;
       });

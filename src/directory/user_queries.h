@@ -28,6 +28,9 @@ struct DirUser {
   std::string personNumber;    // 29, pupils only
   std::string path;            // 259, "LDAP://…"
   std::string accountName;     // 25
+  // The list search's row for the account; it carries what the update reads,
+  // so the update can seed the object's property cache instead of loading it.
+  std::shared_ptr<const SearchRow> row;
 };
 
 using Index = std::vector<std::uint32_t>;
@@ -36,6 +39,10 @@ struct UserListResult {
   std::vector<DirUser> users;
   bool fatal = false;  // a malformed identification; the process was told to end (25)
 };
+
+// The attribute a user's property is stored under: the field maps may name
+// some by the Windows user interface's property names (FirstName …).
+[[nodiscard]] std::string_view storedAttributeName(std::string_view attr);
 
 // Every user below containerPath (an LDAP path), paged 20 at a time, with
 // the accounts on the exception list left out. Without includeDisabled the

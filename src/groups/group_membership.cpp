@@ -29,20 +29,25 @@ bool hasSystemMarking(Runtime& rt, DirObject& group) {
 }
 
 int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string& groupList,
-                        bool staff) {
+                        bool staff, UserPathCache* users) {
   const Settings& s = rt.settings;
   const Trim& t = rt.trim;
   if (groupList.empty()) {
     rt.log.message(1, "   Bruger %s blev ikke fundet \n", c(login));
     return 0;
   }
-  auto user = findUserByLogin(rt, t.defaultNamingContext, login);
-  if (!user.ok() || !user.value.object) return 0;
-  const std::string userPath = user.value.object->adsPath();
-  user.value.object.reset();
+  std::string userPath;
+  if (users != nullptr && users->count(login) != 0) {
+    userPath = users->at(login);
+  } else {
+    auto user = findUserByLogin(rt, t.defaultNamingContext, login);
+    if (user.ok() && user.value.object) userPath = user.value.object->adsPath();
+    if (users != nullptr) users->emplace(login, userPath);
+  }
+  if (userPath.empty()) return 0;
 
   int status = 0;
-  const std::string kDescription = kGroupMarkingText;
+  const std::string description = kGroupMarkingText;
   for (const std::string& name : split(groupList, ':')) {
     const std::string path = groupPathIn(name, t.GruppePath);
     auto group = bindGroup(rt, path);
@@ -61,7 +66,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
                        c(name));
         return 1;
       }
-      (void)OpretGruppe(rt, name, &kDescription, staff);
+      (void)OpretGruppe(rt, name, &description, staff);
       group = bindGroup(rt, path);
       if (!group.ok()) {
         rt.log.reportHresult(group.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",

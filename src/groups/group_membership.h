@@ -5,18 +5,24 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 
 #include "directory/directory.h"
 #include "service/runtime.h"
 
 namespace tv {
 
+// The users one group sync has looked up: login -> LDAP path ("" when there
+// was none). The merge adds a pupil to each of its groups in turn; the user
+// does not move meanwhile, so one domain search per login is enough.
+using UserPathCache = std::unordered_map<std::string, std::string>;
+
 // Adds the user found by login anywhere in the domain to each group of
 // groupList (names separated by ":"), creating a missing group in the groups
 // container first. 0 on success and when there is nothing to do, 1 when the
 // last group could not be given the member.
 int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string& groupList,
-                        bool staff);
+                        bool staff, UserPathCache* users = nullptr);
 
 // Removes the user (the given object, or the login looked for in its user
 // container, the inactive and the archive container) from each group of

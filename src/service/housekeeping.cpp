@@ -111,7 +111,9 @@ void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::str
   std::string archiver = rt.dataPath(kArchiver);
   std::error_code ec;
   if (!fs::exists(archiver, ec) || rt.ports.processes == nullptr) return;
-  std::vector<std::string> argv{archiver, "a", "-tzip", archive};
+  // "--" ends the archiver's switches: a file named "-r.slut" or "@list.slut"
+  // is a file to add, never an option or a list of other files.
+  std::vector<std::string> argv{archiver, "a", "-tzip", archive, "--"};
   argv.insert(argv.end(), names.begin(), names.end());
   ProcessResult r = rt.ports.processes->run(argv, rt.dataFolder);
   if (!r.started) {

@@ -52,11 +52,11 @@ bool handleSyncFile(Runtime& rt, const std::string& fileName) {
   bool fatal = false;
   if (reader) {
     JobLine line;
-    bool more = reader->next(line);
+    bool more = reader->nextWhole(line);
     while (more && !fatal) {
       const std::string text = line.text;
       if (text.size() < 2) {
-        more = reader->next(line);
+        more = reader->nextWhole(line);
         continue;
       }
       JobHeader h = parseJobHeader(text);
@@ -90,7 +90,7 @@ bool handleSyncFile(Runtime& rt, const std::string& fileName) {
         case JobHeader::kSequence:
         case JobHeader::kSchool: {
           JobLine value;
-          if (!reader->next(value)) {
+          if (!reader->nextWhole(value)) {
             more = false;
             continue;
           }
@@ -107,7 +107,7 @@ bool handleSyncFile(Runtime& rt, const std::string& fileName) {
           break;
       }
       if (!ranSection) {
-        more = reader->next(line);
+        more = reader->nextWhole(line);
         continue;
       }
       switch (end) {
@@ -120,7 +120,7 @@ bool handleSyncFile(Runtime& rt, const std::string& fileName) {
           fatal = true;
           break;
         default:
-          more = reader->next(line);
+          more = reader->nextWhole(line);
           break;
       }
     }

@@ -1,4 +1,9 @@
+// SaetAttribut: the one way a single attribute of a user is written. A field
+// map may name an attribute by the Windows user interface's property name
+// (FirstName …); the directory knows only the stored name, and a write under
+// the other name would never arrive.
 #include "sync/user_operations.h"
+#include "text/text.h"
 
 namespace tv {
 
@@ -6,10 +11,11 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
                   std::string_view value) {
   while (!value.empty() && value.front() == '*') value.remove_prefix(1);
   const std::string a(attr), v(value), l(login);
-  auto current = object.get(attr);
+  const std::string_view stored = storedAttributeName(attr);
+  auto current = object.get(stored);
   if (current.ok() && current.value == v) return;
   if (!v.empty()) {
-    (void)object.put(attr, v);
+    (void)object.put(stored, v);
     if (current.ok()) {
       rt.log.message(1, "      %s: '%s' rettes til '%s' for bruger: '%s'\n", a.c_str(),
                      current.value.c_str(), v.c_str(), l.c_str());
@@ -17,8 +23,8 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
       rt.log.message(1, "      %s sættes til '%s' for bruger: '%s'\n", a.c_str(), v.c_str(),
                      l.c_str());
     }
-  } else if (current.ok() && object.typeOf(attr) != AdsType::kOctetString) {
-    if (object.clear(attr) >= 0) {
+  } else if (current.ok() && object.typeOf(stored) != AdsType::kOctetString) {
+    if (object.clear(stored) >= 0) {
       rt.log.message(1, "      %s '%s' nulstilles for bruger: %s\n", a.c_str(),
                      current.value.c_str(), l.c_str());
     } else {
@@ -28,7 +34,12 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
   } else {
     return;
   }
-  (void)object.setInfo();
+  // The line above told the change as made; a directory that refuses it
+  // (a value too long, an attribute its schema lacks) must be told as well.
+  Hresult hr = object.setInfo();
+  if (hr < 0) {
+    rt.log.reportHresult(hr, "** Fejl: SaetAttribut(%s) - SetInfo('%s')\n", l.c_str(), a.c_str());
+  }
 }
 
 }  // namespace tv

@@ -35,7 +35,8 @@ int TjekEksisterendeBruger(Runtime& rt, FileUser& user) {
     std::unique_ptr<DirObject>& object = found.value.object;
     if (ValidBWUser(rt, *object) == 0) {
       if (s.LogLevel >= 1) {
-        rt.log.message(1, "   %s (%s %s) kunne ikke rettes da brugeren ikke er vedligeholdt af ZEB.\n",
+        rt.log.message(1,
+                       "   %s (%s %s) kunne ikke rettes da brugeren ikke er vedligeholdt af ZEB.\n",
                        user.login.c_str(), user.firstName.c_str(), user.lastName.c_str());
       }
       ArkiverBruger(rt, *object);

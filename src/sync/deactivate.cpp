@@ -88,8 +88,8 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
                          newLogin.c_str());
     return moved.hr;
   }
-  rt.log.message(1, "     %s ændret navn til %s, og sat i Inaktiv sti (%s)\n",
-                 dirUser.name.c_str(), newLogin.c_str(), t.inactiveLdapPath.c_str());
+  rt.log.message(1, "     %s ændret navn til %s, og sat i Inaktiv sti (%s)\n", dirUser.name.c_str(),
+                 newLogin.c_str(), t.inactiveLdapPath.c_str());
   return kSOk;
 }
 
@@ -117,8 +117,9 @@ void ArkiverBruger(Runtime& rt, DirObject& object) {
   }
   const std::string path = object.adsPath();
   if (!contains(path, t.ZEBPath)) {
-    rt.log.message(1, "** Fejl: Bruger der skal vedligeholdes findes udenfor forventet ZEB OU: %s, %s\n",
-                   object.name().c_str(), path.c_str());
+    rt.log.message(
+        1, "** Fejl: Bruger der skal vedligeholdes findes udenfor forventet ZEB OU: %s, %s\n",
+        object.name().c_str(), path.c_str());
     return;
   }
   if (contains(path, t.archivePath)) return;

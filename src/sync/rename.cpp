@@ -43,8 +43,7 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   }
   if (ValidBWUser(rt, *found.value.object) == 0) {
     if (s.LogLevel >= 1) {
-      rt.log.message(1,
-                     " Login kan ikke rettes for %s da brugeren ikke er vedligeholdt af ZEB)\n",
+      rt.log.message(1, " Login kan ikke rettes for %s da brugeren ikke er vedligeholdt af ZEB)\n",
                      oldLogin.c_str());
     }
     ArkiverBruger(rt, *found.value.object);
@@ -80,7 +79,8 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   Hresult hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(
-        hr, "** Fejl: RetBrugerLogin(%s) - SetInfo('sAMAccountName') giver fejl. Omdøbning fejlet!\n",
+        hr,
+        "** Fejl: RetBrugerLogin(%s) - SetInfo('sAMAccountName') giver fejl. Omdøbning fejlet!\n",
         nl);
     return;
   }

@@ -111,8 +111,7 @@ std::string buildUserParameters(const TsUserParameters& params) {
   return out;
 }
 
-std::optional<std::string> tsStringProperty(const TsUserParameters& params,
-                                            std::string_view name) {
+std::optional<std::string> tsStringProperty(const TsUserParameters& params, std::string_view name) {
   for (const TsProperty& p : params.properties) {
     if (p.name != name) continue;
     auto bytes = hexDecode(p.value);

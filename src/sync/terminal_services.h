@@ -19,7 +19,7 @@ namespace tv {
 inline constexpr std::string_view kTsProfilePath = "CtxWFProfilePath";
 
 struct TsProperty {
-  std::string name;   // UTF-8 (the names are ASCII)
+  std::string name;  // UTF-8 (the names are ASCII)
   std::uint16_t type = 1;
   std::string value;  // the encoded value bytes, as stored
 };

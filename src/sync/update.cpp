@@ -133,8 +133,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     } else {
       expected = t.shareRoot + "\\" + user.login;
     }
-    if (!(current.ok() && current.value == expected) &&
-        pathFits(rt, expected, "homedirectory")) {
+    if (!(current.ok() && current.value == expected) && pathFits(rt, expected, "homedirectory")) {
       (void)object.put("homeDirectory", expected);
       (void)object.put("homeDrive", t.homeDrive);
       if (current.ok()) {
@@ -150,8 +149,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     auto current = object.get("profilePath");
     std::string expected =
         profilePathFor(rt, user, t.userProfileShare, t.userProfileIsFile, t.userProfileFolder);
-    if (!(current.ok() && current.value == expected) &&
-        pathFits(rt, expected, "UserProfilePath")) {
+    if (!(current.ok() && current.value == expected) && pathFits(rt, expected, "UserProfilePath")) {
       (void)object.put("profilePath", expected);
       if (current.ok()) {
         rt.log.message(1, "      UserProfilePath '%s' rettes til '%s'\n", current.value.c_str(),
@@ -166,8 +164,8 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
   // without that attribute has no terminal-services extension.
   if (!t.terminalProfileShare.empty() && t.refreshTerminalProfile &&
       object.typeOf("userParameters") != AdsType::kInvalid) {
-    std::string expected = profilePathFor(rt, user, t.terminalProfileShare,
-                                          t.terminalProfileIsFile, t.terminalProfileFolder);
+    std::string expected = profilePathFor(rt, user, t.terminalProfileShare, t.terminalProfileIsFile,
+                                          t.terminalProfileFolder);
     auto blob = object.get("userParameters");
     const std::string bytes = blob.ok() ? blob.value : std::string();
     auto current = terminalProfilePathOf(bytes);
@@ -201,7 +199,9 @@ void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser) {
   const bool staff = rt.trim.staff;
   const std::string& dirLogin = dirUser.accountName;
   Directory& dir = *rt.ports.directory;
-  auto bound = dir.bind(dirUser.path);
+  // The list search's row seeds the object, so an account whose attributes
+  // are all in the row costs no further read.
+  auto bound = dirUser.row ? dir.bindRow(*dirUser.row) : dir.bind(dirUser.path);
   if (!bound.ok()) {
     rt.log.message(1, "   Kunne ikke finde %s i den rette sti.\n", dirLogin.c_str());
     return;
@@ -230,8 +230,7 @@ void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser) {
     return;
   }
   if (s.LogLevel >= 1) rt.log.message(1, "   Opdaterer bruger ('%s')\n", dirLogin.c_str());
-  const std::string expected =
-      "LDAP://" + userRdn(dirLogin) + "," + userContainer(rt, dirLogin);
+  const std::string expected = "LDAP://" + userRdn(dirLogin) + "," + userContainer(rt, dirLogin);
   (void)Move2StandardOU(rt, dirLogin, object);
   if (fileUser.login == dirLogin && dirUser.path == expected) {
     (void)CheckFileShares(rt, fileUser, *object);

@@ -58,8 +58,7 @@ void OprydInaktiveBrugere(Runtime& rt, int days);
 void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin);
 // The same; newPath receives the account's LDAP path after the move, or
 // stays empty when the account was not moved.
-void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
-                    std::string& newPath);
+void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin, std::string& newPath);
 void RetProxyAdresser(Runtime& rt, std::string_view newLogin, DirObject* object);
 
 // Logins the directory accepts: Active Directory holds at most 20

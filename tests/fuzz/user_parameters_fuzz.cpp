@@ -24,7 +24,8 @@ int userParametersFuzzOne(const std::uint8_t* data, std::size_t size) {
   for (const TsProperty& p : parsed->properties) {
     if (p.name == kTsProfilePath) continue;
     bool kept = false;
-    for (const TsProperty& q : back->properties) kept = kept || (q.name == p.name && q.value == p.value);
+    for (const TsProperty& q : back->properties)
+      kept = kept || (q.name == p.name && q.value == p.value);
     if (!kept) __builtin_trap();
   }
   return 0;

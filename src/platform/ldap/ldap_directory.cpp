@@ -9,7 +9,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -320,8 +319,8 @@ int LdapDirectory::connect() {
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, opt_.uris.c_str());
   if (rc != LDAP_SUCCESS) {
-    fail(hresultOfLdap(rc), windowsLdapCode(rc), "ldap_initialize(" + opt_.uris + "): " +
-                                                     std::string(ldap_err2string(rc)));
+    fail(hresultOfLdap(rc), windowsLdapCode(rc),
+         "ldap_initialize(" + opt_.uris + "): " + std::string(ldap_err2string(rc)));
     log_.message(lvl::kFile | lvl::kError, "** Fejl: Ugyldig LdapServer '%s': %s\n",
                  opt_.uris.c_str(), ldap_err2string(rc));
     return rc;
@@ -423,12 +422,14 @@ int LdapDirectory::call(const std::function<int(LDAP*)>& op) {
 bool LdapDirectory::encrypted() {
   std::lock_guard lock(mutex_);
   if (!ld_ && connect() != LDAP_SUCCESS) return false;
-  return ldap_tls_inplace(ld_) != 0;
+  if (ldap_tls_inplace(ld_)) return true;
+  // A Kerberos bind may seal the connection itself (SASL security layer).
+  unsigned ssf = 0;  // sasl_ssf_t
+  return ldap_get_option(ld_, LDAP_OPT_X_SASL_SSF, &ssf) == LDAP_OPT_SUCCESS && ssf >= 56;
 }
 
 void LdapDirectory::loadSchema() {
   schemaRead_ = true;  // once, even when it fails: the adapter works without it
-  std::vector<DirAttribute> root;
   char* all[] = {nullptr};
   LDAPMessage* res = nullptr;
   int rc = ldap_search_ext_s(ld_, "", LDAP_SCOPE_BASE, "(objectClass=*)", all, 0, nullptr, nullptr,
@@ -470,16 +471,16 @@ void LdapDirectory::loadSchema() {
   if (rc == LDAP_SUCCESS && !schema.empty()) schema_ = std::move(schema);
   // The partition's DNS name gives canonical names (as the name translation does).
   if (!configurationNamingContext_.empty() && !defaultNamingContext_.empty()) {
-    pagedSearch("CN=Partitions," + configurationNamingContext_, LDAP_SCOPE_ONELEVEL,
-                "(&(objectClass=crossRef)(nCName=" + escapeFilterValue(defaultNamingContext_) +
-                    "))",
-                {"dnsRoot"}, kSchemaPageSize, [&](LDAP* ld, LDAPMessage* e, const std::string&) {
-                  if (berval** v = ldap_get_values_len(ld, e, "dnsRoot")) {
-                    if (v[0]) dnsRoot_.assign(v[0]->bv_val, v[0]->bv_len);
-                    ldap_value_free_len(v);
-                  }
-                  return false;
-                });
+    pagedSearch(
+        "CN=Partitions," + configurationNamingContext_, LDAP_SCOPE_ONELEVEL,
+        "(&(objectClass=crossRef)(nCName=" + escapeFilterValue(defaultNamingContext_) + "))",
+        {"dnsRoot"}, kSchemaPageSize, [&](LDAP* ld, LDAPMessage* e, const std::string&) {
+          if (berval** v = ldap_get_values_len(ld, e, "dnsRoot")) {
+            if (v[0]) dnsRoot_.assign(v[0]->bv_val, v[0]->bv_len);
+            ldap_value_free_len(v);
+          }
+          return false;
+        });
   }
 }
 
@@ -509,7 +510,8 @@ int LdapDirectory::entryAttributes(LDAP* ld, LDAPMessage* entry, const std::stri
   };
   std::vector<Pending> pending;
   BerElement* ber = nullptr;
-  for (char* a = ldap_first_attribute(ld, entry, &ber); a; a = ldap_next_attribute(ld, entry, ber)) {
+  for (char* a = ldap_first_attribute(ld, entry, &ber); a;
+       a = ldap_next_attribute(ld, entry, ber)) {
     std::string name = a;
     ldap_memfree(a);
     DirAttribute attr;
@@ -548,7 +550,8 @@ int LdapDirectory::entryAttributes(LDAP* ld, LDAPMessage* entry, const std::stri
           auto r = ldap::parseRangedName(name);
           if (!r || !equalsIgnoreCase(r->attribute, target.name)) continue;
           if (berval** vals = ldap_get_values_len(ld, e, name.c_str())) {
-            for (int i = 0; vals[i]; ++i) target.values.emplace_back(vals[i]->bv_val, vals[i]->bv_len);
+            for (int i = 0; vals[i]; ++i)
+              target.values.emplace_back(vals[i]->bv_val, vals[i]->bv_len);
             ldap_value_free_len(vals);
           }
           if (r->high && *r->high + 1 > p.next) next = *r->high + 1;
@@ -599,7 +602,8 @@ int LdapDirectory::pagedSearch(
     }
     berval cookieBv{static_cast<ber_len_t>(cookie.size()), cookie.data()};
     LDAPControl* page = nullptr;
-    int rc = ldap_create_page_control(ld_, pageSize, cookie.empty() ? nullptr : &cookieBv, 0, &page);
+    int rc =
+        ldap_create_page_control(ld_, pageSize, cookie.empty() ? nullptr : &cookieBv, 0, &page);
     if (rc != LDAP_SUCCESS) {
       recordLdapError(rc, ld_);
       return rc;
@@ -718,7 +722,8 @@ Hresult LdapDirectory::search(std::string_view base, std::string_view filter,
         SearchRow row;
         row.dn = dn;
         entryAttributes(ld, e, dn, &row.attributes);
-        if (wantPath) row.attributes.push_back({"ADsPath", AdsType::kCaseIgnoreString, {pathFromDn(dn)}});
+        if (wantPath)
+          row.attributes.push_back({"ADsPath", AdsType::kCaseIgnoreString, {pathFromDn(dn)}});
         return onRow(row);
       });
   return outcome(rc);
@@ -774,7 +779,8 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
   for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
     if (equalsIgnoreCase(it->attr, attr)) {
       if (it->values.empty()) {
-        *hr = dir_.fail(kEAdsPropertyNotFound, 16, "property not in the cache: " + std::string(attr));
+        *hr =
+            dir_.fail(kEAdsPropertyNotFound, 16, "property not in the cache: " + std::string(attr));
         return nullptr;
       }
       return &it->values;
@@ -866,9 +872,8 @@ Hresult LdapObject::setInfo() {
     }
     if (!haveClass) adds.insert(adds.begin(), Change{"objectClass", {newClass_}});
     ModList mods(adds, LDAP_MOD_ADD);
-    const int rc = dir_.call([&](LDAP* ld) {
-      return ldap_add_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr);
-    });
+    const int rc = dir_.call(
+        [&](LDAP* ld) { return ldap_add_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
     if (rc == LDAP_SUCCESS) new_ = false;
     return dir_.outcome(rc);
   }
@@ -886,9 +891,8 @@ Hresult LdapObject::setInfo() {
   }
   if (!known.empty()) {
     ModList mods(known, LDAP_MOD_REPLACE);
-    const int rc = dir_.call([&](LDAP* ld) {
-      return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr);
-    });
+    const int rc = dir_.call(
+        [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
     if (rc != LDAP_SUCCESS) return hresultOfLdap(rc);
   }
   if (!unknown.empty()) {
@@ -912,7 +916,8 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::create(std::string_view cls,
   if (cls.empty() || !parsed || parsed->size() != 1) {
     return {dir_.fail(kEAdsBadPathname, 34, "not a relative name: " + std::string(rdn)), nullptr};
   }
-  auto child = std::make_unique<LdapObject>(dir_, ldap::wireRdn(parsed->front()) + "," + dn_, true, false);
+  auto child =
+      std::make_unique<LdapObject>(dir_, ldap::wireRdn(parsed->front()) + "," + dn_, true, false);
   child->setNewClass(std::string(cls));
   dir_.succeed();
   return {kSOk, std::move(child)};
@@ -943,9 +948,8 @@ Hresult LdapObject::deleteChild(std::string_view, std::string_view rdn) {
     return dir_.fail(kEAdsBadPathname, 34, "not a relative name: " + std::string(rdn));
   }
   const std::string child = ldap::wireRdn(parsed->front()) + "," + dn_;
-  return dir_.outcome(dir_.call([&](LDAP* ld) {
-    return ldap_delete_ext_s(ld, child.c_str(), nullptr, nullptr);
-  }));
+  return dir_.outcome(
+      dir_.call([&](LDAP* ld) { return ldap_delete_ext_s(ld, child.c_str(), nullptr, nullptr); }));
 }
 
 DirResult<std::vector<std::string>> LdapObject::children(std::string_view cls) {
@@ -953,11 +957,11 @@ DirResult<std::vector<std::string>> LdapObject::children(std::string_view cls) {
   std::vector<std::string> out;
   const std::string filter =
       cls.empty() ? "(objectClass=*)" : "(objectClass=" + escapeFilterValue(cls) + ")";
-  const Hresult hr = dir_.search(dn_, filter, {"ADsPath"}, SearchScope::kOneLevel, 20,
-                                 [&](const SearchRow& row) {
-                                   out.push_back(pathFromDn(row.dn));
-                                   return true;
-                                 });
+  const Hresult hr =
+      dir_.search(dn_, filter, {"ADsPath"}, SearchScope::kOneLevel, 20, [&](const SearchRow& row) {
+        out.push_back(pathFromDn(row.dn));
+        return true;
+      });
   return {hr, hr >= 0 ? std::move(out) : std::vector<std::string>{}};
 }
 
@@ -971,9 +975,8 @@ Hresult LdapObject::setPassword(std::string_view password) {
   }
   const std::vector<Change> change{{"unicodePwd", {ldap::unicodePwdValue(password)}}};
   ModList mods(change, LDAP_MOD_REPLACE);
-  const int rc = dir_.call([&](LDAP* ld) {
-    return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr);
-  });
+  const int rc = dir_.call(
+      [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
   loaded_ = false;
   cache_.clear();
   return dir_.outcome(rc);
@@ -983,9 +986,8 @@ Hresult LdapObject::changeMember(std::string_view memberPath, bool add) {
   if (new_ || rootDse_) return unsaved();
   const std::vector<Change> change{{"member", {ldap::wireDn(dnFromPath(memberPath))}}};
   ModList mods(change, add ? LDAP_MOD_ADD : LDAP_MOD_DELETE);
-  const int rc = dir_.call([&](LDAP* ld) {
-    return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr);
-  });
+  const int rc = dir_.call(
+      [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
   loaded_ = false;
   cache_.clear();
   return dir_.outcome(rc);

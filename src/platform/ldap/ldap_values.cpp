@@ -6,7 +6,9 @@
 
 namespace tv::ldap {
 
-int windowsLdapCode(int openldapCode) { return openldapCode < 0 ? 80 - openldapCode : openldapCode; }
+int windowsLdapCode(int openldapCode) {
+  return openldapCode < 0 ? 80 - openldapCode : openldapCode;
+}
 
 Hresult hresultOfLdap(int openldapCode) {
   const int code = windowsLdapCode(openldapCode);
@@ -26,14 +28,22 @@ AdsType adsTypeOfSyntax(std::string_view syntax) {
   };
   // As the Windows directory interfaces present each Active Directory syntax.
   static constexpr Entry kTable[] = {
-      {"2.5.5.1", AdsType::kDnString},          {"2.5.5.2", AdsType::kCaseIgnoreString},
-      {"2.5.5.3", AdsType::kCaseExactString},   {"2.5.5.4", AdsType::kCaseIgnoreString},
-      {"2.5.5.5", AdsType::kPrintableString},   {"2.5.5.6", AdsType::kNumericString},
-      {"2.5.5.7", AdsType::kDnString},          {"2.5.5.8", AdsType::kBoolean},
-      {"2.5.5.9", AdsType::kInteger},           {"2.5.5.10", AdsType::kOctetString},
-      {"2.5.5.11", AdsType::kUtcTime},          {"2.5.5.12", AdsType::kCaseIgnoreString},
-      {"2.5.5.13", AdsType::kCaseIgnoreString}, {"2.5.5.14", AdsType::kDnString},
-      {"2.5.5.15", AdsType::kNtSecurityDescriptor}, {"2.5.5.16", AdsType::kLargeInteger},
+      {"2.5.5.1", AdsType::kDnString},
+      {"2.5.5.2", AdsType::kCaseIgnoreString},
+      {"2.5.5.3", AdsType::kCaseExactString},
+      {"2.5.5.4", AdsType::kCaseIgnoreString},
+      {"2.5.5.5", AdsType::kPrintableString},
+      {"2.5.5.6", AdsType::kNumericString},
+      {"2.5.5.7", AdsType::kDnString},
+      {"2.5.5.8", AdsType::kBoolean},
+      {"2.5.5.9", AdsType::kInteger},
+      {"2.5.5.10", AdsType::kOctetString},
+      {"2.5.5.11", AdsType::kUtcTime},
+      {"2.5.5.12", AdsType::kCaseIgnoreString},
+      {"2.5.5.13", AdsType::kCaseIgnoreString},
+      {"2.5.5.14", AdsType::kDnString},
+      {"2.5.5.15", AdsType::kNtSecurityDescriptor},
+      {"2.5.5.16", AdsType::kLargeInteger},
       {"2.5.5.17", AdsType::kOctetString},
   };
   for (const Entry& e : kTable) {

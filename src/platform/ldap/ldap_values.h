@@ -34,7 +34,7 @@ namespace tv::ldap {
 // A ranged attribute description as a domain controller returns large
 // multi-valued attributes: "member;range=0-1499" or "member;range=1500-*".
 struct RangedName {
-  std::string attribute;     // "member"
+  std::string attribute;  // "member"
   std::uint32_t low = 0;
   std::optional<std::uint32_t> high;  // none for "*": the last range
 };

@@ -47,6 +47,19 @@ constexpr std::string_view kRuleBitAnd = "1.2.840.113556.1.4.803";
 constexpr std::string_view kRuleBitOr = "1.2.840.113556.1.4.804";
 constexpr std::string_view kRuleInChain = "1.2.840.113556.1.4.1941";
 
+// Names of attributes, classes and keywords are ASCII: compare them without
+// the full Unicode case mapping, which would dominate a large snapshot load.
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::optional<std::int64_t> parseInt(std::string_view s) {
   std::int64_t v = 0;
   if (s.empty()) return std::nullopt;
@@ -173,7 +186,7 @@ const std::vector<ClassDef>& classDefs() {
 
 const ClassDef* classDef(std::string_view name) {
   for (const ClassDef& c : classDefs()) {
-    if (equalsIgnoreCase(c.name, name)) return &c;
+    if (sameName(c.name, name)) return &c;
   }
   return nullptr;
 }
@@ -351,7 +364,7 @@ struct MemoryDirectory::Store {
     const Attr* a = attr(e, idObjectClass);
     if (!a) return false;
     for (const std::string& v : a->values) {
-      if (equalsIgnoreCase(v, cls)) return true;
+      if (sameName(v, cls)) return true;
     }
     return false;
   }
@@ -465,7 +478,7 @@ struct MemoryDirectory::Store {
                          "000020D9: the class of an object cannot change");
     }
     auto rdns = parseDn(e.dn);
-    if (!adding && rdns && !rdns->empty() && equalsIgnoreCase(rdns->front().type, d.name)) {
+    if (!adding && rdns && !rdns->empty() && sameName(rdns->front().type, d.name)) {
       return ldapFailure(ldaprc::kNotAllowedOnRdn,
                          "000020B1: " + d.name + " is the naming attribute; use a rename");
     }
@@ -728,7 +741,7 @@ class MemObject : public DirObject {
 
   void seed(const SearchRow& row) {
     for (const DirAttribute& a : row.attributes) {
-      if (!equalsIgnoreCase(a.name, "ADsPath")) cache_.push_back(a);
+      if (!sameName(a.name, "ADsPath")) cache_.push_back(a);
     }
   }
 
@@ -772,7 +785,7 @@ class MemObject : public DirObject {
   }
 
   AdsType typeOf(std::string_view attr) override {
-    if (equalsIgnoreCase(attr, "ADsPath")) return AdsType::kCaseIgnoreString;
+    if (sameName(attr, "ADsPath")) return AdsType::kCaseIgnoreString;
     if (const DirAttribute* a = cached(attr)) return a->type;
     std::lock_guard lock(store_->mu);
     auto id = store_->schema.find(attr);
@@ -842,14 +855,14 @@ class MemObject : public DirObject {
 
   const Change* queued(std::string_view attr) const {
     for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
-      if (equalsIgnoreCase(it->attr, attr)) return &*it;
+      if (sameName(it->attr, attr)) return &*it;
     }
     return nullptr;
   }
 
   const DirAttribute* cached(std::string_view attr) const {
     for (const DirAttribute& a : cache_) {
-      if (equalsIgnoreCase(a.name, attr)) return &a;
+      if (sameName(a.name, attr)) return &a;
     }
     return nullptr;
   }
@@ -857,7 +870,7 @@ class MemObject : public DirObject {
   Hresult enqueue(Change c) {
     if (rootDse_) return fail(kEAdsPropertyNotSupported, "RootDSE is read-only");
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [&](const Change& q) { return equalsIgnoreCase(q.attr, c.attr); }),
+                                [&](const Change& q) { return sameName(q.attr, c.attr); }),
                  queue_.end());
     queue_.push_back(std::move(c));
     return kSOk;
@@ -1254,6 +1267,18 @@ Compiled compile(const Filter& f, const Store& s) {
   return c;
 }
 
+// The value of a DN's first RDN when it has no escapes or quotes
+// ("CN=Person,CN=Schema,…" -> "Person"), found without parsing the whole DN:
+// every user of a large listing is tested against its objectCategory.
+std::optional<std::string_view> plainLeafValue(std::string_view dn) {
+  const auto eq = dn.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  const auto comma = dn.find(',', eq + 1);
+  std::string_view v = dn.substr(eq + 1, comma == std::string_view::npos ? comma : comma - eq - 1);
+  if (v.find_first_of("\\\"+;") != std::string_view::npos) return std::nullopt;
+  return trim(v);
+}
+
 std::optional<std::int64_t> numberOf(const std::string& v) {
   if (v == "TRUE") return 1;
   if (v == "FALSE") return 0;
@@ -1290,6 +1315,7 @@ bool valueMatches(const Compiled& c, const Store& s, const std::string& v) {
           return v == c.value;
         case AdsType::kDnString:
           if (*c.id == s.idCategory && c.value.find('=') == std::string::npos) {
+            if (auto leaf = plainLeafValue(v)) return equalFolded(*leaf, c.value);
             auto rdns = parseDn(v);
             return rdns && !rdns->empty() && equalFolded(rdns->front().value, c.value);
           }
@@ -1415,13 +1441,13 @@ std::size_t MemoryDirectory::entryCount() const {
 }
 
 DirResult<std::unique_ptr<DirObject>> MemoryDirectory::bind(std::string_view path) {
-  if (equalsIgnoreCase(path, "LDAP://RootDSE")) {
+  if (sameName(path, "LDAP://RootDSE")) {
     std::lock_guard lock(store_->mu);
     store_->succeed();
     return {kSOk, MemObject::rootDse(store_)};
   }
   std::lock_guard lock(store_->mu);
-  if (path.size() < 7 || !equalsIgnoreCase(path.substr(0, 7), "LDAP://")) {
+  if (path.size() < 7 || !sameName(path.substr(0, 7), "LDAP://")) {
     return {store_->fail(kEAdsBadPathname, "not an LDAP path: " + std::string(path)), nullptr};
   }
   const std::string dn = dnFromPath(path);
@@ -1482,7 +1508,7 @@ Hresult MemoryDirectory::search(std::string_view base, std::string_view filter,
   {
     std::lock_guard lock(store_->mu);
     for (const std::string& a : attrs) {
-      if (equalsIgnoreCase(a, "ADsPath")) {
+      if (sameName(a, "ADsPath")) {
         columns.push_back({true, 0});
       } else if (auto id = store_->schema.find(a)) {
         columns.push_back({false, *id});

@@ -135,9 +135,9 @@ TEST_F(LdapAdapter, PasswordBindIsNeverSentInClearText) {
   EXPECT_EQ(dir->bind(pathFromDn(base_)).hr, hresultOf(0x8007202D));
   ASSERT_TRUE(dir->lastError().has_value());
   EXPECT_EQ(dir->lastError()->code, 13);
-  EXPECT_EQ(log_.text(),
-            "** Fejl: LDAP-login med adgangskode afvist: forbindelsen til " + dc_.plainUri +
-                " er ikke krypteret (brug ldaps:// eller LdapStartTls).\n");
+  EXPECT_EQ(log_.text(), "** Fejl: LDAP-login med adgangskode afvist: forbindelsen til " +
+                             dc_.plainUri +
+                             " er ikke krypteret (brug ldaps:// eller LdapStartTls).\n");
 }
 
 TEST_F(LdapAdapter, StartTlsEncryptsAPlainConnectionForBindAndPasswords) {
@@ -168,8 +168,8 @@ TEST_F(LdapAdapter, GssapiWithoutTicketOrMechanismFailsClearly) {
   EXPECT_LT(dir->bind(pathFromDn(base_)).hr, 0);
   ASSERT_TRUE(dir->lastError().has_value());
   EXPECT_TRUE(startsWith(dir->lastError()->text, "SASL/GSSAPI bind: ")) << dir->lastError()->text;
-  EXPECT_TRUE(startsWith(log_.text(), "** Fejl: LDAP-forbindelse til " + dc_.uri +
-                                          " mislykkedes: SASL/GSSAPI bind: "))
+  EXPECT_TRUE(startsWith(
+      log_.text(), "** Fejl: LDAP-forbindelse til " + dc_.uri + " mislykkedes: SASL/GSSAPI bind: "))
       << log_.text();
 }
 
@@ -186,18 +186,18 @@ TEST_F(LdapAdapter, DroppedConnectionMidSearchDeliversEveryRowOnce) {
   }
   std::vector<std::string> seen;
   bool restarted = false;
-  const Hresult hr = dir->search(
-      pathFromDn(base_), "(objectClass=user)", {"sAMAccountName"}, SearchScope::kSubtree, 20,
-      [&](const SearchRow& row) {
-        seen.push_back(row.first("sAMAccountName"));
-        if (seen.size() == 25 && !restarted) {
-          // The domain controller goes away between two pages and comes back.
-          restarted = true;
-          EXPECT_EQ(runHarness(dc_, {"stop"}), 0);
-          EXPECT_EQ(runHarness(dc_, {"start"}), 0);
-        }
-        return true;
-      });
+  const Hresult hr = dir->search(pathFromDn(base_), "(objectClass=user)", {"sAMAccountName"},
+                                 SearchScope::kSubtree, 20, [&](const SearchRow& row) {
+                                   seen.push_back(row.first("sAMAccountName"));
+                                   if (seen.size() == 25 && !restarted) {
+                                     // The domain controller goes away between two pages and comes
+                                     // back.
+                                     restarted = true;
+                                     EXPECT_EQ(runHarness(dc_, {"stop"}), 0);
+                                     EXPECT_EQ(runHarness(dc_, {"start"}), 0);
+                                   }
+                                   return true;
+                                 });
   EXPECT_TRUE(restarted);
   EXPECT_EQ(hr, kSOk);
   std::sort(seen.begin(), seen.end());
@@ -226,12 +226,11 @@ TEST_F(LdapAdapter, SearchFromTheDomainRootSkipsTheReferrals) {
   auto dir = openAdmin();
   ASSERT_NE(dir, nullptr);
   std::vector<std::string> dns;
-  const Hresult hr =
-      dir->search(pathFromDn(dc_.baseDn), "(sAMAccountName=Administrator)", {"ADsPath"},
-                  SearchScope::kSubtree, 20, [&](const SearchRow& row) {
-                    dns.push_back(row.dn);
-                    return true;
-                  });
+  const Hresult hr = dir->search(pathFromDn(dc_.baseDn), "(sAMAccountName=Administrator)",
+                                 {"ADsPath"}, SearchScope::kSubtree, 20, [&](const SearchRow& row) {
+                                   dns.push_back(row.dn);
+                                   return true;
+                                 });
   EXPECT_EQ(hr, kSOk);
   ASSERT_EQ(dns.size(), 1u);
   EXPECT_TRUE(dnEquals(dns[0], dc_.adminDn));

@@ -80,7 +80,8 @@ namespace {
 TEST(LdapWireDn, EveryRdnValueEscapedForTheServer) {
   EXPECT_EQ(wireDn("CN=a\\,OU=x,OU=D,DC=skole,DC=test"), "CN=a\\,OU\\=x,OU=D,DC=skole,DC=test");
   EXPECT_EQ(wireDn("CN=a\\2cb,DC=test"), "CN=a\\,b,DC=test");
-  EXPECT_EQ(wireDn("CN=Anna Berg,OU=Elev,DC=skole,DC=test"), "CN=Anna Berg,OU=Elev,DC=skole,DC=test");
+  EXPECT_EQ(wireDn("CN=Anna Berg,OU=Elev,DC=skole,DC=test"),
+            "CN=Anna Berg,OU=Elev,DC=skole,DC=test");
   EXPECT_EQ(wireDn(""), "");
   EXPECT_EQ(wireDn("ikke et dn"), "ikke et dn");
   EXPECT_EQ(wireRdn(Rdn{"CN", "a=b,c"}), "CN=a\\=b\\,c");

@@ -235,10 +235,10 @@ start_dc() {
 }
 
 stop_dc() {
-  local pid p i
+  local pid p
   if pid=$(running_pid); then
     kill -TERM "$pid" 2>/dev/null || true
-    for i in $(seq 1 40); do
+    for _ in $(seq 1 40); do
       [ -d "/proc/$pid" ] || break
       sleep 0.25
     done
@@ -246,7 +246,7 @@ stop_dc() {
   fi
   rm -f "$PIDFILE"
   for p in $(our_processes); do kill -TERM "$p" 2>/dev/null || true; done
-  for i in $(seq 1 20); do
+  for _ in $(seq 1 20); do
     [ -z "$(our_processes)" ] && break
     sleep 0.25
   done

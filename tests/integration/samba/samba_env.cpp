@@ -47,11 +47,21 @@ std::optional<SambaDc> loadSambaDc(std::string* why) {
     const auto eq = line.find('=');
     if (eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  SambaDc dc{v["SAMBA_VARIANT"],  v["SAMBA_HOST"],       v["SAMBA_URI"],
-             v["SAMBA_PLAIN_URI"], v["SAMBA_REALM"],     v["SAMBA_DOMAIN"],
-             v["SAMBA_BASE_DN"],  v["SAMBA_ADMIN_USER"], v["SAMBA_ADMIN_DN"],
-             v["SAMBA_ADMIN_PASSWORD"], v["SAMBA_ADMIN_PASSWORD_FILE"], v["SAMBA_CA_FILE"],
-             v["SAMBA_CONF"], v["SAMBA_SHARE_ROOT"], v["SAMBA_HARNESS"]};
+  SambaDc dc{v["SAMBA_VARIANT"],
+             v["SAMBA_HOST"],
+             v["SAMBA_URI"],
+             v["SAMBA_PLAIN_URI"],
+             v["SAMBA_REALM"],
+             v["SAMBA_DOMAIN"],
+             v["SAMBA_BASE_DN"],
+             v["SAMBA_ADMIN_USER"],
+             v["SAMBA_ADMIN_DN"],
+             v["SAMBA_ADMIN_PASSWORD"],
+             v["SAMBA_ADMIN_PASSWORD_FILE"],
+             v["SAMBA_CA_FILE"],
+             v["SAMBA_CONF"],
+             v["SAMBA_SHARE_ROOT"],
+             v["SAMBA_HARNESS"]};
   if (dc.uri.empty() || dc.baseDn.empty() || dc.adminPassword.empty() || dc.caFile.empty()) {
     if (why) *why = "incomplete env file " + path;
     return std::nullopt;
@@ -95,7 +105,9 @@ int AdminLdap::deleteTree(const std::string& dn) {
   return ldap_delete_ext_s(static_cast<LDAP*>(ld_), dn.c_str(), controls, nullptr);
 }
 
-int AdminLdap::addOu(const std::string& dn) { return add(dn, {{"objectClass", "organizationalUnit"}}); }
+int AdminLdap::addOu(const std::string& dn) {
+  return add(dn, {{"objectClass", "organizationalUnit"}});
+}
 
 int AdminLdap::add(const std::string& dn,
                    const std::vector<std::pair<std::string, std::string>>& attrs) {

@@ -12,10 +12,10 @@
 namespace tv::test {
 
 struct SambaDc {
-  std::string variant;  // "plain" or "mail"
-  std::string host;     // 127.0.0.1
-  std::string uri;      // ldaps://127.0.0.1
-  std::string plainUri; // ldap://127.0.0.1
+  std::string variant;   // "plain" or "mail"
+  std::string host;      // 127.0.0.1
+  std::string uri;       // ldaps://127.0.0.1
+  std::string plainUri;  // ldap://127.0.0.1
   std::string realm;
   std::string domain;
   std::string baseDn;

@@ -54,6 +54,9 @@ TEST_F(RealProcesses, HousekeepingZipsIntoTheDailyArchiveWith7za) {
   writeAged("brovalt-2.slut", "job two", 4);
   writeAged("Tavlevagt.log20220101.log", "old log", 4);
   writeAged("brovalt-3.slut", "young", 1);
+  // Names the archiver could take for switches or list files are files too.
+  writeAged("-r.slut", "dash", 4);
+  writeAged("@list.slut", "brovalt-3.slut\n", 4);
   housekeeping(rt);
 
   EXPECT_FALSE(fs::exists(folder.file("brovalt-1.slut")));
@@ -63,6 +66,10 @@ TEST_F(RealProcesses, HousekeepingZipsIntoTheDailyArchiveWith7za) {
   std::string jobs = folder.file("bwdata.backup/brugere20220617.zip");
   EXPECT_EQ(capture("7za e -so '" + jobs + "' brovalt-2.slut 2>/dev/null"), "job two");
   EXPECT_EQ(capture("7za e -so '" + jobs + "' brovalt-1.slut 2>/dev/null"), "job one");
+  EXPECT_EQ(capture("7za e -so '" + jobs + "' -- -r.slut 2>/dev/null"), "dash");
+  EXPECT_EQ(capture("7za e -so '" + jobs + "' -- @list.slut 2>/dev/null"), "brovalt-3.slut\n");
+  EXPECT_FALSE(fs::exists(folder.file("-r.slut")));
+  EXPECT_EQ(capture("7za e -so '" + jobs + "' brovalt-3.slut 2>/dev/null"), "");
   EXPECT_EQ(capture("7za e -so '" + folder.file("bwdata.backup/Tavlevagt20220617.zip") +
                     "' Tavlevagt.log20220101.log 2>/dev/null"),
             "old log");

@@ -154,8 +154,9 @@ TEST_F(UsersOnSamba, LeaverIsDisabledHiddenRenamedAndMoved) {
     EXPECT_EQ(one(moved, "msExchHideFromAddressLists"), "TRUE");
     EXPECT_FALSE(logHas("msExchHideFromAddressLists error"));
   } else {
-    EXPECT_TRUE(logHas("     sbbo skjules for adresselister\n"
-                       "** Fejl: msExchHideFromAddressLists error\n"))
+    EXPECT_TRUE(
+        logHas("     sbbo skjules for adresselister\n"
+               "** Fejl: msExchHideFromAddressLists error\n"))
         << logs_.text();
   }
 }

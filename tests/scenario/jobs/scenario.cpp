@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "config/settings_loader.h"
 #include "platform/memory/memory_directory.h"
@@ -16,7 +18,22 @@
 namespace tv::test {
 namespace fs = std::filesystem;
 
-ScenarioOutcome runScenario(const std::string& src) {
+ScenarioBackend memoryBackend() {
+  ScenarioBackend b;
+  b.open = [](const std::string& folder, Clock& clock, Log&,
+              std::string* error) -> std::unique_ptr<Directory> {
+    MemoryDirectoryOptions options;
+    options.clock = &clock;
+    options.mailAttributes = fs::exists(fs::path(folder) / "mail-schema");
+    return openMemoryDirectory((fs::path(folder) / "directory.ldif").string(), options, error);
+  };
+  b.snapshot = [](Directory& d) { return dynamic_cast<MemoryDirectory&>(d).saveLdif(); };
+  return b;
+}
+
+ScenarioOutcome runScenario(const std::string& src) { return runScenario(src, memoryBackend()); }
+
+ScenarioOutcome runScenario(const std::string& src, const ScenarioBackend& backend) {
   ScenarioOutcome out;
   TempFolder folder;
   for (const auto& e : fs::directory_iterator(src)) {
@@ -30,13 +47,10 @@ ScenarioOutcome runScenario(const std::string& src) {
   RecordingProcessRunner processes;
   Log log(Log::Options{folder.path(), "Tavlevagt.log", &clock, &events, &system, false, stderr});
   std::string error;
-  MemoryDirectoryOptions options;
-  options.clock = &clock;
-  options.mailAttributes = fs::exists(folder.file("mail-schema"));
-  auto directory = openMemoryDirectory(folder.file("directory.ldif"), options, &error);
+  std::unique_ptr<Directory> directory = backend.open(folder.path(), clock, log, &error);
   EXPECT_NE(directory, nullptr) << error;
   if (!directory) return out;
-  out.before = directory->saveLdif();
+  out.before = backend.snapshot(*directory);
   log.setDirectoryErrorSource([&directory] { return directory->lastError(); });
 
   Ports ports;
@@ -60,8 +74,22 @@ ScenarioOutcome runScenario(const std::string& src) {
   }
   out.log = std::regex_replace(out.log, std::regex(R"(\(x64 \w{3} [ \d]\d \d{4} \d\d:\d\d:\d\d\))"),
                                "(x64 <bygget>)");
-  out.directory = directory->saveLdif();
+  out.directory = backend.snapshot(*directory);
   return out;
+}
+
+std::string jobPart(const std::string& log) {
+  const std::string_view kStart = " Flytter ";
+  if (log.rfind(kStart, 0) == 0) return log;
+  const std::size_t p = log.find("\n" + std::string(kStart));
+  return p == std::string::npos ? std::string() : log.substr(p + 1);
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 }  // namespace tv::test

@@ -263,3 +263,72 @@ TEST(FjernGruppeMedlem, FindsInactiveUsersAndReportsMissingOnes) {
 
 }  // namespace
 }  // namespace tv::test
+
+namespace tv::test {
+namespace {
+
+// Counts the searches that reach the directory.
+class SearchCounter : public Directory {
+ public:
+  explicit SearchCounter(Directory& inner) : inner_(inner) {}
+  int searches = 0;
+  DirResult<std::unique_ptr<DirObject>> bind(std::string_view path) override {
+    return inner_.bind(path);
+  }
+  DirResult<std::unique_ptr<DirObject>> bindRow(const SearchRow& row) override {
+    return inner_.bindRow(row);
+  }
+  Hresult search(std::string_view base, std::string_view filter,
+                 const std::vector<std::string>& attrs, SearchScope scope, int pageSize,
+                 const RowCallback& onRow) override {
+    ++searches;
+    return inner_.search(base, filter, attrs, scope, pageSize, onRow);
+  }
+  DirResult<std::string> canonicalName(std::string_view dn) override {
+    return inner_.canonicalName(dn);
+  }
+  std::optional<DirectoryError> lastError() const override { return inner_.lastError(); }
+
+ private:
+  Directory& inner_;
+};
+
+TEST(MembershipMerge, LooksEachLoginUpOnceAndAddsEveryPair) {
+  GroupSchool s;
+  s.rt.settings.LogLevel = 0;
+  selectPupils(s.rt);
+  s.addUser("eva", kPupilDn);
+  SearchCounter counter(s.directory);
+  s.rt.ports.directory = &counter;
+  GroupMemberList file = {{"eva", "7a", "E", {}},
+                          {"eva", "Alle", "E", {}},
+                          {"eva", "Hold", "E", {}},
+                          {"ukendt", "7a", "E", {}},
+                          {"ukendt", "Alle", "E", {}}};
+  GroupMemberList none;
+  Index fi = buildMembershipKeys(file);
+  Index ni = buildMembershipKeys(none);
+  membershipMerge(s.rt, none, ni, file, fi, false);
+  EXPECT_EQ(counter.searches, 2);
+  EXPECT_EQ(s.members(groupDn("7a")), std::vector<std::string>{"eva"});
+  EXPECT_EQ(s.members(groupDn("alle")), std::vector<std::string>{"eva"});
+  EXPECT_EQ(s.members(groupDn("hold")), std::vector<std::string>{"eva"});
+}
+
+TEST(FjernGruppeMedlem, ANameWithACommaIsADnBelowTheDomain) {
+  GroupSchool s;
+  selectStaff(s.rt);
+  const std::string anna = s.addUser("anna", kStaffDn);
+  s.addGroup("Særlig", "OU=ZEB,DC=skole,DC=test", "Autooprettet af ZEB (M)", {anna});
+  s.addGroup("7a", kGroupsDn, "Autooprettet af ZEB (M)", {anna});
+  s.clearLog();
+  EXPECT_EQ(FjernGruppeMedlem(s.rt, "anna", nullptr, "CN=Særlig,OU=ZEB:7a"), kSOk);
+  EXPECT_TRUE(s.members("CN=Særlig,OU=ZEB,DC=skole,DC=test").empty());
+  EXPECT_TRUE(s.members(groupDn("7a")).empty());
+  EXPECT_EQ(s.log(),
+            "   Bruger ud af gruppe anna <- CN=Særlig,OU=ZEB \n"
+            "   Bruger ud af gruppe anna <- 7a \n");
+}
+
+}  // namespace
+}  // namespace tv::test

@@ -43,13 +43,14 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   housekeeping(rt);
   ASSERT_EQ(processes.calls.size(), 3u);
   using Argv = std::vector<std::string>;
-  EXPECT_EQ(processes.calls[0].argv, (Argv{archiver(), "a", "-tzip",
-                                           "bwdata.backup/brugere20220617.zip", "brovalt-1.slut"}));
-  EXPECT_EQ(
-      processes.calls[1].argv,
-      (Argv{archiver(), "a", "-tzip", "bwdata.backup/brugere20220617.zip", "oprydning-1.bat"}));
+  EXPECT_EQ(processes.calls[0].argv,
+            (Argv{archiver(), "a", "-tzip", "bwdata.backup/brugere20220617.zip", "--",
+                  "brovalt-1.slut"}));
+  EXPECT_EQ(processes.calls[1].argv,
+            (Argv{archiver(), "a", "-tzip", "bwdata.backup/brugere20220617.zip", "--",
+                  "oprydning-1.bat"}));
   EXPECT_EQ(processes.calls[2].argv,
-            (Argv{archiver(), "a", "-tzip", "bwdata.backup/Tavlevagt20220617.zip",
+            (Argv{archiver(), "a", "-tzip", "bwdata.backup/Tavlevagt20220617.zip", "--",
                   "Tavlevagt.log20220101.log"}));
   for (const auto& call : processes.calls) EXPECT_EQ(call.cwd, folder.path());
   EXPECT_TRUE(fs::is_directory(folder.file("bwdata.backup")));
@@ -70,13 +71,13 @@ TEST_F(Housekeeping, ManyJobFilesAreZippedInListsBelow2000Characters) {
   for (const auto& call : processes.calls) {
     EXPECT_EQ(call.argv[3], "bwdata.backup/brugere20220617.zip");
     std::size_t listChars = 0;
-    for (std::size_t i = 4; i < call.argv.size(); ++i) listChars += 1 + call.argv[i].size();
+    for (std::size_t i = 5; i < call.argv.size(); ++i) listChars += 1 + call.argv[i].size();
     EXPECT_LT(listChars, kZipListChars);
-    names += call.argv.size() - 4;
+    names += call.argv.size() - 5;
   }
   EXPECT_EQ(names, 60u);
   // 94-character names: 20 fit below 2000 with their blanks (20 * 95 = 1900).
-  EXPECT_EQ(processes.calls[0].argv.size(), 4u + 20u);
+  EXPECT_EQ(processes.calls[0].argv.size(), 5u + 20u);
   EXPECT_TRUE(findFiles(folder.path(), "", ".slut").empty());
 }
 

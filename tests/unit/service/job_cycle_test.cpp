@@ -135,11 +135,15 @@ TEST_F(JobCycle, HousekeepingRunsAgainOnlyAfterACycleWithJobs) {
   // The fake clock stands in 2022: only a file dated years back is old enough.
   fs::last_write_time(folder.file("old.slut"),
                       fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 10));
+  const fs::path before = fs::current_path();
   EXPECT_EQ(runCycle(rt, recorder), 0u);
   EXPECT_EQ(processes.calls.size(), 1u);
   folder.write("brovalt-1.dat", "");
   EXPECT_EQ(runCycle(rt, recorder), 1u);
   EXPECT_EQ(processes.calls.size(), 3u);
+  // The password thread relies on nothing changing the process's directory.
+  EXPECT_EQ(fs::current_path(), before);
+  EXPECT_NE(before, fs::path(folder.path()));
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ TEST(OpretBruger, RefusedPasswordLeavesTheAccountDisabledAndSaysSo) {
   const std::string dn = std::string("CN=dora,") + kElev;
   EXPECT_EQ(s.uac(dn) & 0x2, 0x2) << s.log();
   EXPECT_EQ(s.uac(dn) & 0x20, 0) << "the directory must refuse a later enable";
-  EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(dora) - SetPassword: kontoen forbliver deaktiveret\n"));
+  EXPECT_TRUE(
+      s.logHas("** Fejl: OpretBruger(dora) - SetPassword: kontoen forbliver deaktiveret\n"));
   EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(dora) - SetInfo('AccountDisabled')\n"));
 }
 
@@ -123,8 +124,9 @@ TEST(TjekEksisterendeBruger, DisabledAccountIsEnabledShownAndMovedBack) {
   s.rt.settings.RunScriptPostEnableElev = "script/igen.cmd";
   s.select(false);
   s.addOu(std::string("OU=Inaktive,") + kElev);
-  s.addUser("hans_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("h"),
-            AccountSpec::marked("Autooprettet af ZEB (1)", true, "msExchHideFromAddressLists: TRUE\n"));
+  s.addUser(
+      "hans_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("h"),
+      AccountSpec::marked("Autooprettet af ZEB (1)", true, "msExchHideFromAddressLists: TRUE\n"));
   FileUser u = record("hans", idFor("h"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
   const std::string dn = std::string("CN=hans,") + kElev;
@@ -150,14 +152,16 @@ TEST(TjekEksisterendeBruger, ConflictWithAnActiveAccountLeavesTheDisabledOneAlon
   std::string before = s.directory.saveLdif();
   FileUser u = record("hans", idFor("h"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
-  EXPECT_EQ(s.log(), "   Aktiverer bruger hans \n"
-                     "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login 'hans'\n");
+  EXPECT_EQ(s.log(),
+            "   Aktiverer bruger hans \n"
+            "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login 'hans'\n");
   EXPECT_EQ(s.directory.saveLdif(), before);
 
   // An active account without any identification is a conflict as well.
   Site t;
   t.addOu(std::string("OU=Inaktive,") + kElev);
-  t.addUser("ida_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("i"), AccountSpec::disabledOne());
+  t.addUser("ida_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("i"),
+            AccountSpec::disabledOne());
   t.addUser("ida", kElev, "");
   FileUser v = record("ida", idFor("i"));
   EXPECT_EQ(TjekEksisterendeBruger(t.rt, v), 1);
@@ -170,8 +174,9 @@ TEST(TjekEksisterendeBruger, LoginTakenOutsideTheSystemBlocksCreation) {
   s.addUser("jens", "OU=Andre,DC=skole,DC=test", "");
   FileUser u = record("jens", idFor("j"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
-  EXPECT_EQ(s.log(), "  Brugeren jens findes uden for OU=ZEB i domænet "
-                     "LDAP://CN=jens,OU=Andre,DC=skole,DC=test\n");
+  EXPECT_EQ(s.log(),
+            "  Brugeren jens findes uden for OU=ZEB i domænet "
+            "LDAP://CN=jens,OU=Andre,DC=skole,DC=test\n");
 }
 
 TEST(TjekEksisterendeBruger, ForeignAccountWithTheIdentificationIsArchived) {
@@ -180,9 +185,10 @@ TEST(TjekEksisterendeBruger, ForeignAccountWithTheIdentificationIsArchived) {
   FileUser u = record("kaj", idFor("k"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
   EXPECT_EQ(s.value(std::string("CN=kaj,OU=Arkiv,") + kElev, "sAMAccountName"), "kaj") << s.log();
-  EXPECT_TRUE(s.logHas("\n** Info: description: Oprettet i haanden. Skulle indeholde Autooprettet af "
-                       "ZEB.\n   kaj (Anna Berg) kunne ikke rettes da brugeren ikke er vedligeholdt "
-                       "af ZEB.\n"));
+  EXPECT_TRUE(
+      s.logHas("\n** Info: description: Oprettet i haanden. Skulle indeholde Autooprettet af "
+               "ZEB.\n   kaj (Anna Berg) kunne ikke rettes da brugeren ikke er vedligeholdt "
+               "af ZEB.\n"));
   EXPECT_TRUE(s.logHas("   Arkivere brugeren CN=kaj\n"));
 }
 

@@ -40,8 +40,9 @@ TEST(NedlaegBruger, DirectoryWithoutTheMailSchemaReportsTheAttributeAndStillDisa
   (void)NedlaegBruger(s.rt, dirRecord("anbe", dn));
   const std::string moved = std::string("CN=anbe_inaktiv,OU=Inaktive,") + kElev;
   EXPECT_EQ(s.uac(moved), 514) << s.log();
-  EXPECT_TRUE(s.logHas("     anbe skjules for adresselister\n"
-                       "** Fejl: msExchHideFromAddressLists error\n"));
+  EXPECT_TRUE(
+      s.logHas("     anbe skjules for adresselister\n"
+               "** Fejl: msExchHideFromAddressLists error\n"));
   EXPECT_TRUE(s.logHas(std::string("   OU OU=Inaktive oprettes i LDAP://") + kElev + ".\n"))
       << "the inactive container is made when missing";
 }
@@ -64,7 +65,8 @@ TEST(NedlaegBruger, LoginsAndPlacesThatNeedNoChange) {
 
   // A login that already carries the suffix keeps it.
   s.rt.settings.RenameInaktiv = true;
-  const std::string other = s.addUser("cede_inaktiv", kElev, idFor("c"), AccountSpec::disabledOne());
+  const std::string other =
+      s.addUser("cede_inaktiv", kElev, idFor("c"), AccountSpec::disabledOne());
   s.clearLog();
   (void)NedlaegBruger(s.rt, dirRecord("cede_inaktiv", other));
   EXPECT_EQ(s.value(std::string("CN=cede_inaktiv,OU=Inaktive,") + kElev, "sAMAccountName"),
@@ -84,8 +86,9 @@ TEST(NedlaegBruger, ConfiguredAttributesAreClearedWhenTheyHoldValues) {
   const std::string moved = std::string("CN=anbe_inaktiv,OU=Inaktive,") + kElev;
   EXPECT_EQ(s.value(moved, "telephoneNumber"), "<none>");
   EXPECT_EQ(s.value(moved, "mobile"), "<none>");
-  EXPECT_TRUE(s.logHas("      telephoneNumber '11' nulstilles for bruger: anbe\n"
-                       "      mobile '22' nulstilles for bruger: anbe\n"))
+  EXPECT_TRUE(
+      s.logHas("      telephoneNumber '11' nulstilles for bruger: anbe\n"
+               "      mobile '22' nulstilles for bruger: anbe\n"))
       << s.log();
   EXPECT_EQ(s.log().find("pager"), std::string::npos);
 }
@@ -108,8 +111,9 @@ TEST(NedlaegBruger, SuffixThatWouldOverrunTheLoginIsRefused) {
   (void)NedlaegBruger(s.rt, dirRecord("abcdefghijklmno", dn));
   EXPECT_EQ(s.uac(dn), 514);
   EXPECT_EQ(s.value(dn, "sAMAccountName"), "abcdefghijklmno");
-  EXPECT_TRUE(s.logHas("** Fejl: NedlaegBruger: login 'abcdefghijklmno_inaktiv' er længere end "
-                       "20 tegn, som AD tillader.\n"))
+  EXPECT_TRUE(
+      s.logHas("** Fejl: NedlaegBruger: login 'abcdefghijklmno_inaktiv' er længere end "
+               "20 tegn, som AD tillader.\n"))
       << s.log();
 }
 
@@ -125,8 +129,9 @@ TEST(ArkiverBruger, ForeignAccountsAreArchivedOnlyInsideTheSystemContainer) {
   s.clearLog();
   std::string before = s.directory.saveLdif();
   ArkiverBruger(s.rt, *s.at(outside));
-  EXPECT_EQ(s.log(), "** Fejl: Bruger der skal vedligeholdes findes udenfor forventet ZEB OU: "
-                     "CN=bobo, LDAP://CN=bobo,OU=Andre,DC=skole,DC=test\n");
+  EXPECT_EQ(s.log(),
+            "** Fejl: Bruger der skal vedligeholdes findes udenfor forventet ZEB OU: "
+            "CN=bobo, LDAP://CN=bobo,OU=Andre,DC=skole,DC=test\n");
   EXPECT_EQ(s.directory.saveLdif(), before);
   s.clearLog();
   ArkiverBruger(s.rt, *s.at(std::string("CN=anbe,OU=Arkiv,") + kElev));

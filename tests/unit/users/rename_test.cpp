@@ -29,8 +29,8 @@ TEST(RetBrugerLogin, RenameMovesLoginPrincipalAndPrimaryAddress) {
   EXPECT_EQ(s.value(dn, "userPrincipalName"), "anbe2@skole.test");
   auto proxies = s.at(dn)->getAll("proxyAddresses");
   ASSERT_TRUE(proxies.ok());
-  EXPECT_EQ(proxies.value, (std::vector<std::string>{"smtp:anbe@skole.dk", "X400:c=dk",
-                                                     "SMTP:anbe2@skole.dk"}));
+  EXPECT_EQ(proxies.value,
+            (std::vector<std::string>{"smtp:anbe@skole.dk", "X400:c=dk", "SMTP:anbe2@skole.dk"}));
   EXPECT_EQ(u.previousLogin, "anbe");
   EXPECT_EQ(s.commands(), std::vector<std::string>{"script/omdoeb.cmd anbe anbe2"});
   EXPECT_TRUE(s.logHas("   Retter login fra anbe til anbe2.\n"));
@@ -83,8 +83,9 @@ TEST(RetBrugerLogin, AccountWhoseSidCannotBeReadKeepsItsOldHomeDirectory) {
   RetBrugerLogin(s.rt, u, "anbe");
   const std::string dn = std::string("CN=bnbe,") + kMeda;
   EXPECT_EQ(s.value(dn, "homeDirectory"), "\\\\fil1\\ansatte\\anbe");
-  EXPECT_TRUE(s.logHas("   Retter login fra anbe til bnbe.\n"
-                       "** Fejl: Kan ikke læse SID for omdøbt bruger (bnbe)\n"))
+  EXPECT_TRUE(
+      s.logHas("   Retter login fra anbe til bnbe.\n"
+               "** Fejl: Kan ikke læse SID for omdøbt bruger (bnbe)\n"))
       << s.log();
   EXPECT_EQ(s.log().find("Renaming fileshares"), std::string::npos);
 }
@@ -101,8 +102,9 @@ TEST(RetBrugerLogin, RefusalsStopBeforeAnyChange) {
   s.clearLog();
   FileUser longer = record("abcdefghijklmnopqrstuv", idFor("a"));
   RetBrugerLogin(s.rt, longer, "anbe");
-  EXPECT_EQ(s.log(), "** Fejl: RetBrugerLogin: login 'abcdefghijklmnopqrstuv' er længere end 20 "
-                     "tegn, som AD tillader.\n");
+  EXPECT_EQ(s.log(),
+            "** Fejl: RetBrugerLogin: login 'abcdefghijklmnopqrstuv' er længere end 20 "
+            "tegn, som AD tillader.\n");
   EXPECT_EQ(s.directory.saveLdif(), before);
 }
 

@@ -13,8 +13,8 @@
 #include "config/trim.h"
 #include "directory/sid.h"
 #include "directory/user_queries.h"
-#include "password/cipher.h"
 #include "jobdata/file_user.h"
+#include "password/cipher.h"
 #include "platform/memory/memory_directory.h"
 #include "service/runtime.h"
 #include "support/fakes.h"
@@ -46,7 +46,7 @@ inline MemoryDirectoryOptions siteOptions(bool mail) {
 struct AccountSpec {
   bool disabled = false;
   std::string marking = "Autooprettet af ZEB (12345)";  // "" : none
-  std::string extra;  // further LDIF lines, each ending in "\n"
+  std::string extra;                                    // further LDIF lines, each ending in "\n"
   bool withSid = true;
 
   static AccountSpec disabledOne() {
@@ -103,16 +103,20 @@ struct Site {
   std::string addUser(const std::string& cn, const std::string& container, const std::string& id,
                       const AccountSpec& spec = {}) {
     const std::string dn = "CN=" + cn + "," + container;
-    std::string entry = "dn: " + dn +
-                        "\nobjectClass: top\nobjectClass: person\nobjectClass: "
-                        "organizationalPerson\nobjectClass: user\ncn: " +
-                        cn + "\nobjectCategory: CN=Person,CN=Schema,CN=Configuration,DC=skole,DC=test\n" +
-                        "sAMAccountName: " + cn + "\nuserAccountControl: " +
-                        (spec.disabled ? "514" : "512") + "\npwdLastSet: 1\n";
+    std::string entry =
+        "dn: " + dn +
+        "\nobjectClass: top\nobjectClass: person\nobjectClass: "
+        "organizationalPerson\nobjectClass: user\ncn: " +
+        cn + "\nobjectCategory: CN=Person,CN=Schema,CN=Configuration,DC=skole,DC=test\n" +
+        "sAMAccountName: " + cn + "\nuserAccountControl: " + (spec.disabled ? "514" : "512") +
+        "\npwdLastSet: 1\n";
     if (!id.empty()) entry += "employeeNumber: " + id + "\n";
     // Accounts from a snapshot carry the SID the domain gave them.
-    if (spec.withSid) entry += "objectSid:: " +
-             cipher::base64Encode(*sidFromString("S-1-5-21-1-2-3-" + std::to_string(1100 + ++rid_))) + "\n";
+    if (spec.withSid)
+      entry +=
+          "objectSid:: " +
+          cipher::base64Encode(*sidFromString("S-1-5-21-1-2-3-" + std::to_string(1100 + ++rid_))) +
+          "\n";
     if (!spec.marking.empty()) entry += "description: " + spec.marking + "\n";
     entry += spec.extra;
     ldif = directory.saveLdif() + "\n" + entry + "\n";
@@ -155,9 +159,7 @@ struct Site {
 
   std::string log() const { return logs.text(); }
 
-  bool logHas(const std::string& line) const {
-    return log().find(line) != std::string::npos;
-  }
+  bool logHas(const std::string& line) const { return log().find(line) != std::string::npos; }
 
   // The command lines the hooks started, one per call, blank-joined.
   std::vector<std::string> commands() const {

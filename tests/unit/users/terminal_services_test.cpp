@@ -82,9 +82,9 @@ TEST(UserParameters, FuzzTargetSurvivesNastyInputs) {
       all + all,
   };
   for (const std::string& in : inputs) {
-    EXPECT_EQ(fuzz::userParametersFuzzOne(reinterpret_cast<const std::uint8_t*>(in.data()),
-                                          in.size()),
-              0);
+    EXPECT_EQ(
+        fuzz::userParametersFuzzOne(reinterpret_cast<const std::uint8_t*>(in.data()), in.size()),
+        0);
   }
 }
 

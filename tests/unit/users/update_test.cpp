@@ -17,9 +17,9 @@ using test::Site;
 
 TEST(SaetAttribut, WritesOnlyWhatDiffersAndClearsOnlyWhatHasAValue) {
   Site s;
-  const std::string dn = s.addUser("anbe", kElev, idFor("a"),
-                                   AccountSpec::marked("Autooprettet af ZEB (1)", false,
-                                                       "title: Elev\nmobile: 12345678\n"));
+  const std::string dn = s.addUser(
+      "anbe", kElev, idFor("a"),
+      AccountSpec::marked("Autooprettet af ZEB (1)", false, "title: Elev\nmobile: 12345678\n"));
   auto o = s.at(dn);
   SaetAttribut(s.rt, "anbe", *o, "title", "Elev");
   SaetAttribut(s.rt, "anbe", *o, "company", "");
@@ -92,12 +92,14 @@ TEST(ValidBWUser, MarkingAndPlaceDecide) {
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(good)), 1);
   EXPECT_EQ(s.log(), "");
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(unmarked)), 0);
-  EXPECT_EQ(s.log(),
-            "\n** Info: Kan ikke læse markering i description eller i description (ValidBWUser())\n");
+  EXPECT_EQ(
+      s.log(),
+      "\n** Info: Kan ikke læse markering i description eller i description (ValidBWUser())\n");
   s.clearLog();
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(elsewhere)), 0);
-  EXPECT_EQ(s.log(), "\n** Info: AdsPath: LDAP://CN=cede,OU=Andet,OU=ZEB,DC=skole,DC=test. "
-                     "Skulle indeholde Elev.\n");
+  EXPECT_EQ(s.log(),
+            "\n** Info: AdsPath: LDAP://CN=cede,OU=Andet,OU=ZEB,DC=skole,DC=test. "
+            "Skulle indeholde Elev.\n");
   s.rt.settings.CheckZEBMarkering = false;
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(unmarked)), 1);
   s.rt.settings.CheckZEBMarkering = true;
@@ -155,11 +157,13 @@ TEST(OpdaterBruger, ChangedFieldsAndPathsAreWrittenOnce) {
   EXPECT_EQ(s.value(dn, "homeDirectory"), "\\\\fil1\\anbe$");
   EXPECT_EQ(s.value(dn, "homeDrive"), "H:");
   EXPECT_EQ(s.value(dn, "profilePath"), "\\\\fil1\\profiler\\standard.MAN");
-  EXPECT_TRUE(s.logHas("      homedirectory sættes til '\\\\fil1\\anbe$'\n"
-                       "      UserProfilePath sættes til '\\\\fil1\\profiler\\standard.MAN'\n"))
+  EXPECT_TRUE(
+      s.logHas("      homedirectory sættes til '\\\\fil1\\anbe$'\n"
+               "      UserProfilePath sættes til '\\\\fil1\\profiler\\standard.MAN'\n"))
       << s.log();
-  EXPECT_TRUE(s.logHas("      givenName: 'Ana' rettes til 'Anna' for bruger: 'anbe'\n"
-                       "      mail sættes til 'anbe@skole.dk' for bruger: 'anbe'\n"));
+  EXPECT_TRUE(
+      s.logHas("      givenName: 'Ana' rettes til 'Anna' for bruger: 'anbe'\n"
+               "      mail sættes til 'anbe@skole.dk' for bruger: 'anbe'\n"));
   EXPECT_EQ(s.commands(), std::vector<std::string>{"script/altid.cmd anbe"});
   EXPECT_TRUE(s.rt.job.elevListChanged);
   EXPECT_EQ(s.logs.folder.read("RunScriptAlwaysElevListe-77.txt"), "anbe\n");
@@ -218,9 +222,12 @@ TEST(OpdaterBruger, ForeignAccountIsArchivedNotUpdated) {
   OpdaterBruger(s.rt, d, u);
   const std::string archived = std::string("CN=anbe,OU=Arkiv,") + kElev;
   EXPECT_EQ(s.value(archived, "givenName"), "<none>");
-  EXPECT_TRUE(s.logHas("   Kunne ikke rette anbe da brugeren ikke er vedligeholdt af ZEB.\n"
-                       "   OU OU=Arkiv oprettes i LDAP://" + std::string(kElev) + ".\n"
-                       "   Arkivere brugeren CN=anbe\n"))
+  EXPECT_TRUE(
+      s.logHas("   Kunne ikke rette anbe da brugeren ikke er vedligeholdt af ZEB.\n"
+               "   OU OU=Arkiv oprettes i LDAP://" +
+               std::string(kElev) +
+               ".\n"
+               "   Arkivere brugeren CN=anbe\n"))
       << s.log();
 }
 
@@ -251,9 +258,62 @@ TEST(Mailbox, HandsOverOnlyUsersWithoutAddressAndMailbox) {
     FileUser u = record(login, idFor(login.substr(0, 1)));
     OpdaterBruger(s.rt, d, u);
   }
-  EXPECT_EQ(s.commands(), (std::vector<std::string>{"script/mail.cmd cede", "script/mail.cmd cede"}));
+  EXPECT_EQ(s.commands(),
+            (std::vector<std::string>{"script/mail.cmd cede", "script/mail.cmd cede"}));
   EXPECT_EQ(s.logs.folder.read("MedaMailListe-77.txt"), "cede\ncede\n");
   EXPECT_TRUE(s.rt.job.medaMailListChanged);
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+using test::AccountSpec;
+using test::dirRecord;
+using test::idFor;
+using test::kElev;
+using test::record;
+using test::Site;
+
+TEST(SaetAttribut, InterfaceNamesReachTheirAttributesAndRefusalsAreReported) {
+  Site s;
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"));
+  auto o = s.at(dn);
+  SaetAttribut(s.rt, "anbe", *o, "FirstName", "Anna");
+  SaetAttribut(s.rt, "anbe", *o, "LastName", "Berg");
+  EXPECT_EQ(s.value(dn, "givenName"), "Anna");
+  EXPECT_EQ(s.value(dn, "sn"), "Berg");
+  EXPECT_EQ(s.log(),
+            "      FirstName sættes til 'Anna' for bruger: 'anbe'\n"
+            "      LastName sættes til 'Berg' for bruger: 'anbe'\n");
+  s.clearLog();
+  SaetAttribut(s.rt, "anbe", *o, "extensionAttribute1", "7A");
+  EXPECT_EQ(s.log().substr(0, s.log().find("** Fejl: (hresult")),
+            "      extensionAttribute1 sættes til '7A' for bruger: 'anbe'\n"
+            "** Fejl: SaetAttribut(anbe) - SetInfo('extensionAttribute1')\n")
+      << "the directory has no mail schema";
+}
+
+TEST(OpdaterBruger, EnabledAccountThatCouldNotBeMovedIsStillUpdated) {
+  Site s;
+  s.rt.settings.AlphaopdelADElev = true;
+  s.rt.settings.ElevFelter = {{"givenName", "fornavn"}};
+  s.select(false);
+  s.addOu(std::string("OU=Inaktive,") + kElev);
+  const std::string dn = s.addUser("hans", std::string("OU=Inaktive,") + kElev, idFor("h"),
+                                   AccountSpec::disabledOne());
+  DirUser d = dirRecord("hans", dn, idFor("h"));
+  FileUser u = record("hans", idFor("h"));
+  OpdaterBruger(s.rt, d, u);
+  // The letter container was missing when the account was enabled; the
+  // update went on with the account where it was and moved it there.
+  EXPECT_TRUE(s.logHas(std::string("** Fejl: Kunne ikke finde LDAP://OU=H,") + kElev + "\n"))
+      << s.log();
+  const std::string moved = std::string("CN=hans,OU=H,") + kElev;
+  EXPECT_EQ(s.uac(moved), 512) << s.log();
+  EXPECT_EQ(s.value(moved, "givenName"), "Anna");
 }
 
 }  // namespace

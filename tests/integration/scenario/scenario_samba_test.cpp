@@ -1,0 +1,182 @@
+// The job scenarios against a real domain controller: each data folder's
+// snapshot is loaded into the test domain, the same cycle runs over the LDAP
+// adapter, and the job's log must read exactly as the expected log while the
+// domain must end as the memory directory ends (both normalised alike).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "integration/samba/samba_env.h"
+#include "integration/scenario/normalised_tree.h"
+#include "integration/scenario/snapshot_loader.h"
+#include "platform/ldap/ldap_directory.h"
+#include "platform/memory/ldif.h"
+#include "platform/memory/memory_directory.h"
+#include "scenario.h"
+#include "support/fakes.h"
+#include "text/text.h"
+
+namespace tv::test {
+namespace {
+namespace fs = std::filesystem;
+
+const SambaDc& dc() {
+  static const std::optional<SambaDc> found = [] {
+    std::string why;
+    auto d = loadSambaDc(&why);
+    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
+    return d;
+  }();
+  if (!found) std::abort();
+  return *found;
+}
+
+Settings adminSettings() {
+  Settings s;
+  s.LdapServer = dc().uri;
+  s.LdapBind = "simple";
+  s.LdapBindName = dc().adminDn;
+  s.LdapPasswordFile = dc().adminPasswordFile;
+  s.LdapCaFile = dc().caFile;
+  return s;
+}
+
+ScenarioBackend normalisingMemoryBackend() {
+  ScenarioBackend b = memoryBackend();
+  b.snapshot = [](Directory& d) { return normalisedTree(d, dc().baseDn); };
+  return b;
+}
+
+ScenarioBackend sambaBackend() {
+  ScenarioBackend b;
+  b.open = [](const std::string& folder, Clock&, Log& log,
+              std::string* error) -> std::unique_ptr<Directory> {
+    *error = loadSnapshot(dc(), readWholeFile((fs::path(folder) / "directory.ldif").string()));
+    if (!error->empty()) return nullptr;
+    return openLdapDirectory(adminSettings(), log);
+  };
+  b.snapshot = [](Directory& d) { return normalisedTree(d, dc().baseDn); };
+  return b;
+}
+
+// The entries of the snapshot that lie in the school's subtree.
+std::size_t zebEntries(const std::string& ldif) {
+  const std::string zeb = toLower("OU=ZEB," + dc().baseDn);
+  std::size_t n = 0;
+  for (const memdir::LdifRecord& r : memdir::parseLdif(ldif).records) {
+    const std::string dn = toLower(r.dn);
+    if (dn == zeb || dn.ends_with("," + zeb)) ++n;
+  }
+  return n;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = 0; (p = text.find(what, p)) != std::string::npos; p += what.size()) ++n;
+  return n;
+}
+
+class ScenarioOnSamba : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScenarioOnSamba, JobLogAsExpectedAndDomainEndsAsMemoryDirectory) {
+  const fs::path dir = fs::path(TAVLEVAGT_SCENARIO_DATA) / GetParam();
+  if (fs::exists(dir / "mail-schema") && dc().variant != "mail") {
+    GTEST_SKIP() << "needs the domain with the mail server's schema";
+  }
+  const ScenarioOutcome memory = runScenario(dir.string(), normalisingMemoryBackend());
+  const ScenarioOutcome samba = runScenario(dir.string(), sambaBackend());
+
+  // The domain holds what the snapshot holds, entry for entry.
+  const std::string snapshot = readWholeFile((dir / "directory.ldif").string());
+  EXPECT_EQ(count(memory.before, "dn: "), zebEntries(snapshot));
+  EXPECT_EQ(samba.before, memory.before);
+
+  const std::string expectedJob = jobPart(readWholeFile((dir / "expected.log").string()));
+  ASSERT_FALSE(expectedJob.empty()) << "expected.log has no job part";
+  EXPECT_EQ(jobPart(samba.log), expectedJob);
+  EXPECT_EQ(samba.directory, memory.directory);
+  EXPECT_EQ(samba.jobs, memory.jobs);
+  int expectedExit = -1;
+  if (fs::exists(dir / "expected-exit")) {
+    expectedExit = std::stoi(readWholeFile((dir / "expected-exit").string()));
+  }
+  EXPECT_EQ(samba.exitCode, expectedExit);
+}
+
+std::vector<std::string> scenarios() {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(TAVLEVAGT_SCENARIO_DATA)) {
+    if (e.is_directory()) names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, ScenarioOnSamba, ::testing::ValuesIn(scenarios()),
+                         [](const auto& info) {
+                           std::string n = info.param;
+                           for (char& c : n)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+// The comparison is only worth something if the loaded domain matches the
+// snapshot and a difference in the domain shows in the normalised text.
+TEST(SnapshotInDomain, MatchesMemoryDirectoryAndShowsADifference) {
+  const std::string ldif =
+      "dn: " + dc().baseDn +
+      "\nobjectClass: domainDNS\n\n"
+      "dn: OU=ZEB," + dc().baseDn +
+      "\nobjectClass: organizationalUnit\n\n"
+      "dn: OU=Grupper,OU=ZEB," + dc().baseDn +
+      "\nobjectClass: organizationalUnit\n\n"
+      "dn: CN=7A,OU=Grupper,OU=ZEB," + dc().baseDn +
+      "\nobjectClass: group\nsAMAccountName: 7A\ndescription: Autooprettet af ZEB\n"
+      "member: CN=ole,OU=Elev,OU=ZEB," + dc().baseDn +
+      "\nmember: CN=bo,OU=Elev,OU=ZEB," + dc().baseDn +
+      "\n\n"
+      "dn: OU=Elev,OU=ZEB," + dc().baseDn +
+      "\nobjectClass: organizationalUnit\n\n"
+      "dn: CN=ole,OU=Elev,OU=ZEB," + dc().baseDn +
+      "\nobjectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+      "objectClass: user\nsAMAccountName: ole\nuserAccountControl: 514\n"
+      "employeeNumber: p1000000000000000000000000000000\n\n"
+      "dn: CN=bo,OU=Elev,OU=ZEB," + dc().baseDn +
+      "\nobjectClass: user\nsAMAccountName: bo\nuserAccountControl: 512\n"
+      "objectGUID:: aZsXBuiY3XH420Oj6QVMJg==\nwhenCreated: 20220617104252.0Z\n\n";
+  ASSERT_EQ(loadSnapshot(dc(), ldif), "");
+  MemoryDirectory memory;
+  ASSERT_EQ(memory.loadLdif(ldif), "");
+  LogFixture logs;
+  auto samba = openLdapDirectory(adminSettings(), logs.log);
+  ASSERT_NE(samba, nullptr);
+  const std::string loaded = normalisedTree(*samba, dc().baseDn);
+  EXPECT_EQ(loaded, normalisedTree(memory, dc().baseDn));
+  const std::string base = dc().baseDn;
+  EXPECT_EQ(loaded,
+            "dn: CN=7A,OU=Grupper,OU=ZEB," + base + "\nclass: group\nsAMAccountName: 7A\n" +
+                "description: Autooprettet af ZEB\n" +
+                "member: CN=bo,OU=Elev,OU=ZEB," + base + "\nmember: CN=ole,OU=Elev,OU=ZEB," +
+                base + "\n\n" + "dn: CN=bo,OU=Elev,OU=ZEB," + base +
+                "\nclass: user\nsAMAccountName: bo\ndisabled: no\n\n" + "dn: CN=ole,OU=Elev,OU=ZEB," +
+                base + "\nclass: user\nsAMAccountName: ole\n" +
+                "employeeNumber: p1000000000000000000000000000000\ndisabled: yes\n\n" +
+                "dn: OU=Elev,OU=ZEB," + base + "\nclass: organizationalUnit\n\n" +
+                "dn: OU=Grupper,OU=ZEB," + base + "\nclass: organizationalUnit\n\n" +
+                "dn: OU=ZEB," + base + "\nclass: organizationalUnit\n\n");
+
+  AdminLdap admin(dc());
+  ASSERT_EQ(admin.replace("CN=bo,OU=Elev,OU=ZEB," + base, "userAccountControl", {"514"}), 0);
+  const std::string changed = normalisedTree(*samba, dc().baseDn);
+  EXPECT_NE(changed, loaded);
+  EXPECT_NE(changed.find("sAMAccountName: bo\ndisabled: yes\n"), std::string::npos) << changed;
+}
+
+}  // namespace
+}  // namespace tv::test

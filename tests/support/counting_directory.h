@@ -1,0 +1,168 @@
+// A directory that passes every call through to another one and counts the
+// calls that cost a round trip to a domain controller: searches, binds by
+// path, commits (setInfo) and the changes that act at once (create's commit
+// is counted by setInfo; moves, deletes, passwords and member changes here).
+// The counts show whether a piece of directory work costs a fixed number of
+// searches or one per user. Everything is inline so a benchmark program can
+// use it without the test library.
+//
+// Objects handed out must not outlive the CountingDirectory they came from.
+// The counters are atomic: the directory may be shared by two threads.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "directory/directory.h"
+
+namespace tv::test {
+
+struct DirectoryCounts {
+  unsigned long searches = 0;
+  unsigned long searchRows = 0;  // rows delivered to callbacks
+  unsigned long binds = 0;       // Directory::bind, RootDSE included
+  unsigned long rowBinds = 0;    // Directory::bindRow (no round trip while seeded)
+  unsigned long commits = 0;     // DirObject::setInfo
+  unsigned long changes = 0;     // moves, deletes, passwords, member adds and removes
+
+  friend bool operator==(const DirectoryCounts&, const DirectoryCounts&) = default;
+};
+
+class CountingDirectory : public Directory {
+ public:
+  // inner must outlive this.
+  explicit CountingDirectory(Directory& inner) : inner_(inner) {}
+
+  [[nodiscard]] DirectoryCounts counts() const {
+    return {searches_.load(), searchRows_.load(), binds_.load(),
+            rowBinds_.load(), commits_.load(),    changes_.load()};
+  }
+  void reset() {
+    searches_ = 0;
+    searchRows_ = 0;
+    binds_ = 0;
+    rowBinds_ = 0;
+    commits_ = 0;
+    changes_ = 0;
+  }
+
+  [[nodiscard]] DirResult<std::unique_ptr<DirObject>> bind(std::string_view path) override {
+    ++binds_;
+    return wrap(inner_.bind(path));
+  }
+  [[nodiscard]] DirResult<std::unique_ptr<DirObject>> bindRow(const SearchRow& row) override {
+    ++rowBinds_;
+    return wrap(inner_.bindRow(row));
+  }
+  Hresult search(std::string_view base, std::string_view filter,
+                 const std::vector<std::string>& attrs, SearchScope scope, int pageSize,
+                 const RowCallback& onRow) override {
+    ++searches_;
+    return inner_.search(base, filter, attrs, scope, pageSize, [this, &onRow](const SearchRow& r) {
+      ++searchRows_;
+      return onRow(r);
+    });
+  }
+  [[nodiscard]] DirResult<std::string> canonicalName(std::string_view dn) override {
+    return inner_.canonicalName(dn);
+  }
+  [[nodiscard]] std::optional<DirectoryError> lastError() const override {
+    return inner_.lastError();
+  }
+
+ private:
+  class Object : public DirObject {
+   public:
+    Object(CountingDirectory& owner, std::unique_ptr<DirObject> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+
+    [[nodiscard]] std::string adsPath() const override { return inner_->adsPath(); }
+    [[nodiscard]] std::string dn() const override { return inner_->dn(); }
+    [[nodiscard]] std::string name() const override { return inner_->name(); }
+    [[nodiscard]] std::string parent() const override { return inner_->parent(); }
+    [[nodiscard]] std::string className() const override { return inner_->className(); }
+    [[nodiscard]] DirResult<std::string> get(std::string_view attr) override {
+      return inner_->get(attr);
+    }
+    [[nodiscard]] DirResult<std::vector<std::string>> getAll(std::string_view attr) override {
+      return inner_->getAll(attr);
+    }
+    [[nodiscard]] DirResult<std::int64_t> getInt(std::string_view attr) override {
+      return inner_->getInt(attr);
+    }
+    [[nodiscard]] AdsType typeOf(std::string_view attr) override { return inner_->typeOf(attr); }
+    Hresult getInfo() override { return inner_->getInfo(); }
+    Hresult put(std::string_view attr, std::string_view value) override {
+      return inner_->put(attr, value);
+    }
+    Hresult putAll(std::string_view attr, std::vector<std::string> values) override {
+      return inner_->putAll(attr, std::move(values));
+    }
+    Hresult clear(std::string_view attr) override { return inner_->clear(attr); }
+    Hresult setInfo() override {
+      ++owner_.commits_;
+      return inner_->setInfo();
+    }
+    [[nodiscard]] DirResult<std::unique_ptr<DirObject>> create(std::string_view cls,
+                                                               std::string_view rdn) override {
+      return owner_.wrap(inner_->create(cls, rdn));
+    }
+    [[nodiscard]] DirResult<std::unique_ptr<DirObject>> moveHere(std::string_view sourcePath,
+                                                                 std::string_view newRdn) override {
+      ++owner_.changes_;
+      return owner_.wrap(inner_->moveHere(sourcePath, newRdn));
+    }
+    Hresult deleteChild(std::string_view cls, std::string_view rdn) override {
+      ++owner_.changes_;
+      return inner_->deleteChild(cls, rdn);
+    }
+    [[nodiscard]] DirResult<std::vector<std::string>> children(std::string_view cls) override {
+      ++owner_.searches_;  // a one-level search on a domain controller
+      return inner_->children(cls);
+    }
+    [[nodiscard]] DirResult<bool> accountDisabled() override { return inner_->accountDisabled(); }
+    Hresult setAccountDisabled(bool disabled) override {
+      return inner_->setAccountDisabled(disabled);
+    }
+    Hresult setPassword(std::string_view password) override {
+      ++owner_.changes_;
+      return inner_->setPassword(password);
+    }
+    Hresult unlock() override { return inner_->unlock(); }
+    Hresult addMember(std::string_view memberPath) override {
+      ++owner_.changes_;
+      return inner_->addMember(memberPath);
+    }
+    Hresult removeMember(std::string_view memberPath) override {
+      ++owner_.changes_;
+      return inner_->removeMember(memberPath);
+    }
+    [[nodiscard]] DirResult<std::vector<std::string>> members() override {
+      return inner_->members();
+    }
+
+   private:
+    CountingDirectory& owner_;
+    std::unique_ptr<DirObject> inner_;
+  };
+
+  DirResult<std::unique_ptr<DirObject>> wrap(DirResult<std::unique_ptr<DirObject>> r) {
+    if (r.value) r.value = std::make_unique<Object>(*this, std::move(r.value));
+    return r;
+  }
+
+  Directory& inner_;
+  std::atomic<unsigned long> searches_{0};
+  std::atomic<unsigned long> searchRows_{0};
+  std::atomic<unsigned long> binds_{0};
+  std::atomic<unsigned long> rowBinds_{0};
+  std::atomic<unsigned long> commits_{0};
+  std::atomic<unsigned long> changes_{0};
+};
+
+}  // namespace tv::test
