@@ -198,8 +198,8 @@ void BM_LiveCreatePassSamba(benchmark::State& state) {
   StillClock clock;
   auto folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-users-samba";
   std::filesystem::create_directories(folder);
-  tv::Log log(tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false,
-                               stderr});
+  tv::Log log(
+      tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   tv::Settings ls;
   ls.LdapServer = env["SAMBA_URI"];
   ls.LdapBind = "simple";

@@ -1,6 +1,7 @@
 // The executable: wires the Linux adapters into the runtime and hands the
 // command line to the entry. Everything the program does is decided there.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/posix/stop_signal.h"
 #include "platform/posix/syslog_event_log.h"
 #include "platform/posix/systemd_host.h"
+#include "platform/smb/smb_file_server.h"
 #include "ports/job_server.h"
 #include "service/command_line.h"
 #include "service/job_dispatch.h"
@@ -80,9 +82,16 @@ int main(int argc, char** argv) {
   };
   hooks.passwordWatch = [](tv::Runtime& r) { tv::passwordWatchLoop(r); };
   // The directory is opened first: the settings load asks it for the domain's names.
-  hooks.loadSettings = [&directory](tv::Runtime& r) {
+  // The file server needs the settings (its credentials file), so it comes after.
+  std::unique_ptr<tv::SmbFileServer> files;
+  hooks.loadSettings = [&directory, &files](tv::Runtime& r) {
     directory.open(r);
-    return tv::loadSettings(r);
+    const int result = tv::loadSettings(r);
+    std::string why;
+    files = tv::openSmbFileServer(r.settings, &why);
+    r.ports.files = files.get();
+    if (!files) r.log.message(1, "** Fejl: Filserveren kan ikke nås: %s\n", why.c_str());
+    return result;
   };
   hooks.registerControl = [&stop](tv::Runtime& r) {
     stop.emplace([&r] { tv::controlHandler(r, 1); });

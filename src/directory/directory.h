@@ -18,6 +18,20 @@
 //
 // A Directory may be used from two threads at once (the poll thread and the
 // password thread); a DirObject belongs to the thread that bound it.
+//
+// The failures the product tells apart, as a domain controller answers them
+// (the conformance suite in tests/conformance checks each):
+//   an object or member DN that names nothing     kNoSuchObject
+//   a name or sAMAccountName already taken,
+//   a member added twice                          kAlreadyExists
+//   removing a non-member, enabling an account
+//   that has no password                          kUnwillingToPerform
+//   a weak password, a second value of a single-
+//   valued attribute, a value over its length     kConstraintViolation
+//   two descriptions on an account                kAttributeOrValueExists
+//   deleting a container that is not empty        kCantOnNonLeaf
+//   a filter that does not parse                  kEAdsInvalidFilter
+//   a property the object lacks                   kEAdsPropertyNotFound
 #pragma once
 
 #include <cstdint>

@@ -26,7 +26,38 @@ std::string personNumberOf(const std::string& value) {
   return value;
 }
 
+// What the update reads of every matched account, besides the list's own
+// columns: the flags, the marking, the paths, the mail attributes and the
+// attributes of the population's field map.
+void addUpdateColumns(const Runtime& rt, std::vector<std::string>& attrs) {
+  const Settings& s = rt.settings;
+  std::vector<std::string> more = {"userAccountControl", s.ZEBMarkering, "description",
+                                   "homeDirectory",      "homeDrive",    "profilePath",
+                                   "userParameters",     "mail",         "homeMDB"};
+  for (const AttributeMapEntry& e : rt.trim.staff ? s.MedarbejderFelter : s.ElevFelter) {
+    more.emplace_back(storedAttributeName(e.attribute));
+  }
+  for (std::string& a : more) {
+    bool known = std::any_of(attrs.begin(), attrs.end(),
+                             [&](const std::string& have) { return equalsIgnoreCase(have, a); });
+    if (!known && !a.empty()) attrs.push_back(std::move(a));
+  }
+}
+
 }  // namespace
+std::string_view storedAttributeName(std::string_view attr) {
+  static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
+      {"FirstName", "givenName"},    {"LastName", "sn"},
+      {"TelephoneMobile", "mobile"}, {"TelephoneHome", "homePhone"},
+      {"TelephonePager", "pager"},   {"EmailAddress", "mail"},
+      {"FullName", "displayName"},   {"OfficeLocations", "physicalDeliveryOfficeName"},
+      {"Profile", "profilePath"},    {"LoginScript", "scriptPath"},
+  };
+  for (const auto& [from, to] : kNames) {
+    if (equalsIgnoreCase(attr, from)) return to;
+  }
+  return attr;
+}
 
 UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, bool includeDisabled,
                                 const ExceptionList& exceptions) {

@@ -18,8 +18,8 @@ constexpr std::uint32_t kMaxShareUsers = 10;
 
 bool noFileServer(Runtime& rt, const char* operation, const std::string& name) {
   if (rt.ports.files != nullptr) return false;
-  rt.log.message(1, "** Fejl: %s(%s) - der er ingen filserver at oprette mapper på.\n",
-                 operation, name.c_str());
+  rt.log.message(1, "** Fejl: %s(%s) - der er ingen filserver at oprette mapper på.\n", operation,
+                 name.c_str());
   return true;
 }
 
@@ -36,7 +36,9 @@ std::string sharePathOf(const Trim& t, const std::string& login, const std::stri
   return userFolderPath(t.shareRootPath, login, t.alphaShare, splitLetter);
 }
 
-bool missing(Runtime& rt, const std::string& path) { return !rt.ports.files->exists(path); }
+bool missing(Runtime& rt, const std::string& path) {
+  return !rt.ports.files->exists(path);
+}
 
 }  // namespace
 
@@ -161,8 +163,8 @@ void RenameFileShares(Runtime& rt, FileUser& user) {
   } else {
     rt.log.message(1, "   Alphaopdel confirmed\n");
     const std::string oldLetter = firstLetterUpper(prev);
-    const std::string newLetter = user.splitLetter.empty() ? firstLetterUpper(login)
-                                                           : user.splitLetter;
+    const std::string newLetter =
+        user.splitLetter.empty() ? firstLetterUpper(login) : user.splitLetter;
     oldFolder = userFolderPath(root, prev, true, oldLetter);
     newFolder = userFolderPath(root, login, true, newLetter);
     if (logLevel > 2) {
@@ -173,9 +175,10 @@ void RenameFileShares(Runtime& rt, FileUser& user) {
     }
   }
   const std::string aside = root + "\\" + login + ".bw_omdøb";
-  if (root.empty() || !isFolderName(prev) || !isFolderName(login) ||
-      charCount(aside) > kRenamePathMax || charCount(oldFolder) > kRenamePathMax ||
-      charCount(newFolder) > kRenamePathMax) {
+  if (root.empty()) {
+    rt.log.message(1, "   RenameFileShares access check failed\n");
+  } else if (!isFolderName(prev) || !isFolderName(login) || charCount(aside) > kRenamePathMax ||
+             charCount(oldFolder) > kRenamePathMax || charCount(newFolder) > kRenamePathMax) {
     Log::setLastError(ENAMETOOLONG);
     rt.log.message(65, "** Fejl: OmdobBruger() - MoveFile(%s)\n", oldFolder.c_str());
   } else if (rt.ports.files->exists(oldFolder)) {
@@ -224,10 +227,16 @@ int CheckFileShares(Runtime& rt, FileUser& user, DirObject& object) {
   if (rt.settings.LogLevel > 2) {
     rt.log.message(1, "CheckFileShares - old %s - new %s\n", prev.c_str(), user.login.c_str());
   }
+  const bool homeWanted = t.shareMode != 0 && !t.shareRoot.empty();
+  const bool terminalWanted =
+      !t.terminalProfileShare.empty() && !t.terminalProfileIsFile && t.terminalProfileShareCreate;
+  const bool profileWanted =
+      !t.userProfileShare.empty() && !t.userProfileIsFile && t.userProfileShareCreate;
+  if (!homeWanted && !terminalWanted && !profileWanted) return 0;
   if (noFileServer(rt, "CheckFileShares", user.login)) return 0;
   const std::string letter = user.splitLetter.empty() ? firstLetterUpper(prev) : user.splitLetter;
   bool repair = false;
-  if (t.shareMode != 0 && !t.shareRoot.empty()) {
+  if (homeWanted) {
     const std::string home = userFolderPath(t.shareRoot, prev, t.alphaShare, letter);
     if (missing(rt, home)) {
       repair = true;
@@ -238,8 +247,7 @@ int CheckFileShares(Runtime& rt, FileUser& user, DirObject& object) {
       rt.log.message(1, "Check #2 pass - tjekker share for folderen '%s'\n", home.c_str());
     }
   }
-  if (!t.terminalProfileShare.empty() && !t.terminalProfileIsFile &&
-      t.terminalProfileShareCreate) {
+  if (terminalWanted) {
     const std::string folder = userFolderPath(t.terminalProfileShare, prev, t.alphaShare, letter);
     if (missing(rt, folder)) {
       repair = true;
@@ -251,7 +259,7 @@ int CheckFileShares(Runtime& rt, FileUser& user, DirObject& object) {
                      (folder + "\\" + t.terminalProfileFolder).c_str());
     }
   }
-  if (!t.userProfileShare.empty() && !t.userProfileIsFile && t.userProfileShareCreate) {
+  if (profileWanted) {
     const std::string folder = userFolderPath(t.userProfileShare, prev, t.alphaShare, letter);
     if (missing(rt, folder)) {
       rt.log.message(1, "Check #5 pass - genopretter folderen '%s'\n", folder.c_str());

@@ -63,8 +63,8 @@ std::string domainLabel(const Runtime& rt) {
 
 bool noFileServer(Runtime& rt, const char* operation, const std::string& name) {
   if (rt.ports.files != nullptr) return false;
-  rt.log.message(1, "** Fejl: %s(%s) - der er ingen filserver at oprette mapper på.\n",
-                 operation, name.c_str());
+  rt.log.message(1, "** Fejl: %s(%s) - der er ingen filserver at oprette mapper på.\n", operation,
+                 name.c_str());
   return true;
 }
 
@@ -119,8 +119,8 @@ void makeProfileFolders(Runtime& rt, const FileUser& user, const std::string& sh
   const char* fmt = "** Fejl: CreateSecureFolder() - CreateDirectory(%s)\n";
   const Trim& t = rt.trim;
   if (t.alphaShare) {
-    std::string letter = share + "\\" + (user.splitLetter.empty() ? firstLetterUpper(user.login)
-                                                                  : user.splitLetter);
+    std::string letter =
+        share + "\\" + (user.splitLetter.empty() ? firstLetterUpper(user.login) : user.splitLetter);
     if (ensureFolder(rt, letter, nullptr, fmt) != 0) return;
   }
   std::string folder = userFolderPath(share, user.login, t.alphaShare, user.splitLetter);
@@ -184,9 +184,9 @@ int CreateSecureFolder(Runtime& rt, FileUser& user, bool merge) {
   if (!t.shareRoot.empty()) {
     bool letterReady = true;
     if (t.alphaShare) {
-      std::string letter = t.shareRoot + "\\" +
-                           (user.splitLetter.empty() ? firstLetterUpper(user.login)
-                                                     : user.splitLetter);
+      std::string letter =
+          t.shareRoot + "\\" +
+          (user.splitLetter.empty() ? firstLetterUpper(user.login) : user.splitLetter);
       letterReady = ensureFolder(rt, letter, nullptr, fmt) == 0;
     }
     std::string home = userFolderPath(t.shareRoot, user.login, t.alphaShare, user.splitLetter);
@@ -198,8 +198,7 @@ int CreateSecureFolder(Runtime& rt, FileUser& user, bool merge) {
       }
     }
   }
-  if (!t.terminalProfileShare.empty() && !t.terminalProfileIsFile &&
-      t.terminalProfileShareCreate) {
+  if (!t.terminalProfileShare.empty() && !t.terminalProfileIsFile && t.terminalProfileShareCreate) {
     makeProfileFolders(rt, user, t.terminalProfileShare, t.terminalProfileFolder, entries);
   }
   if (!t.userProfileShare.empty() && !t.userProfileIsFile && t.userProfileShareCreate) {

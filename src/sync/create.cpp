@@ -178,7 +178,7 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
     rt.log.reportHresult(container.hr, "** Fejl: Kunne ikke finde %s\n", containerPath.c_str());
     result = container.hr;
   } else {
-    auto moved = container.value->moveHere(path, rdn);
+    auto moved = moveInto(rt, *container.value, path, rdn);
     if (!moved.ok()) {
       rt.log.reportHresult(moved.hr, "** Fejl: MoveHere(%s) EnableUser\n", path.c_str());
     } else {

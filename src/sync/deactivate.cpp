@@ -82,7 +82,7 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
                    login.c_str(), t.inactiveLdapPath.c_str());
     return container.hr;
   }
-  auto moved = container.value->moveHere(dirUser.path, userRdn(newLogin));
+  auto moved = moveInto(rt, *container.value, dirUser.path, userRdn(newLogin));
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: Kunne ikke ændre %s til %s\n", dirUser.name.c_str(),
                          newLogin.c_str());
@@ -123,7 +123,7 @@ void ArkiverBruger(Runtime& rt, DirObject& object) {
     return;
   }
   if (contains(path, t.archivePath)) return;
-  auto moved = archive.value->moveHere(path, "");
+  auto moved = moveInto(rt, *archive.value, path, "");
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: Kunne ikke arkivere bruger\n");
     return;

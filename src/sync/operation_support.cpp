@@ -24,4 +24,13 @@ bool loginFits(Runtime& rt, std::string_view login, const char* what) {
   return false;
 }
 
+DirResult<std::unique_ptr<DirObject>> moveInto(Runtime& rt, DirObject& container,
+                                               const std::string& sourcePath,
+                                               const std::string& rdn) {
+  const std::string source = dnFromPath(sourcePath);
+  const std::string target = (rdn.empty() ? leafRdn(source) : rdn) + "," + container.dn();
+  if (dnEquals(source, target)) return rt.ports.directory->bind(sourcePath);
+  return container.moveHere(sourcePath, rdn);
+}
+
 }  // namespace tv

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "directory/directory.h"
 #include "service/runtime.h"
 
 namespace tv {
@@ -20,6 +21,13 @@ bool pathFits(Runtime& rt, std::string_view path, const char* what);
 
 // True when login fits kMaxLoginChars; otherwise logs why `what` was refused.
 bool loginFits(Runtime& rt, std::string_view login, const char* what);
+
+// container.moveHere(sourcePath, rdn), except that an account already at
+// that name in that container is bound where it is: a move onto itself is
+// no change, and some directories refuse it as one.
+[[nodiscard]] DirResult<std::unique_ptr<DirObject>> moveInto(Runtime& rt, DirObject& container,
+                                                             const std::string& sourcePath,
+                                                             const std::string& rdn);
 
 // Whether text contains part (both non-empty), as a plain substring.
 [[nodiscard]] inline bool contains(std::string_view text, std::string_view part) {

@@ -68,7 +68,7 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   const std::string path = found.value.object->adsPath();
   user.previousLogin = oldLogin;
   found.value.object.reset();
-  auto moved = container.value->moveHere(path, rdn);
+  auto moved = moveInto(rt, *container.value, path, rdn);
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: RetBrugerLogin(%s) - MoveHere\n", nl);
     return;

@@ -111,7 +111,7 @@ int Move2StandardOU(Runtime& rt, std::string_view login, std::unique_ptr<DirObje
     if (!container.ok()) return 0;
   }
   rt.log.message(1, "     %s flyttes til OU: %s\n", l.c_str(), expected.c_str());
-  auto moved = container.value->moveHere(path, "");
+  auto moved = moveInto(rt, *container.value, path, "");
   if (moved.ok()) {
     object = std::move(moved.value);
   } else {

@@ -1,7 +1,8 @@
 // A directory that passes every call through to another one and counts the
-// calls that cost a round trip to a domain controller: searches, binds by
-// path, commits (setInfo) and the changes that act at once (create's commit
-// is counted by setInfo; moves, deletes, passwords and member changes here).
+// calls that cost a round trip to a domain controller: searches (a
+// container's child listing is one too), binds by path, commits (setInfo,
+// which also saves a created object) and the changes that act at once
+// (moves, deletes, passwords, member adds and removes).
 // The counts show whether a piece of directory work costs a fixed number of
 // searches or one per user. Everything is inline so a benchmark program can
 // use it without the test library.

@@ -28,6 +28,10 @@
 
 namespace tv {
 
+namespace memdir {
+struct Store;
+}  // namespace memdir
+
 struct MemoryDirectoryOptions {
   std::string baseDn = "DC=skole,DC=test";  // the domain of a fresh directory
   bool mailAttributes = false;  // msExchHideFromAddressLists, homeMDB, extensionAttribute1-15
@@ -60,10 +64,9 @@ class MemoryDirectory : public Directory {
   [[nodiscard]] DirResult<std::string> canonicalName(std::string_view dn) override;
   [[nodiscard]] std::optional<DirectoryError> lastError() const override;
 
-  struct Store;
-
  private:
-  std::shared_ptr<Store> store_;
+  // The tree and its rules, shared with the objects bound from it.
+  std::shared_ptr<memdir::Store> store_;
 };
 
 // Opens the snapshot at path; a file that does not exist gives a fresh

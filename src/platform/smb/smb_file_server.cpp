@@ -10,10 +10,12 @@
 #include <fstream>
 #include <sstream>
 
-// clang-format off
+// libsmbclient.h leaves some of its later declarations outside its own
+// extern "C" block.
+extern "C" {
 #include <libsmbclient.h>
+}
 #include <netapi.h>
-// clang-format on
 
 #include "text/text.h"
 
@@ -31,12 +33,6 @@ constexpr std::uint32_t kStypeDisktree = 0;
 bool unreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '.' || c == '_' || c == '~' || c == '$';
-}
-
-std::string toHex8(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", v);
-  return buf;
 }
 
 }  // namespace
@@ -136,10 +132,22 @@ std::vector<AccessEntry> parseSecurityDescriptor(std::string_view text) {
 std::string formatAccessList(const std::vector<AccessEntry>& entries) {
   std::string out = "REVISION:1";
   for (const AccessEntry& e : entries) {
+    // Decimal throughout: libsmbclient reads the three numbers with "%u", so
+    // a hexadecimal mask would arrive as 0.
     out += ",ACL:" + e.sid + ":" + std::to_string(e.type) + "/" + std::to_string(e.flags) + "/" +
-           toHex8(e.mask);
+           std::to_string(e.mask);
   }
   return out;
+}
+
+std::unique_ptr<SmbFileServer> openSmbFileServer(const Settings& settings, std::string* why) {
+  SmbCredentials credentials;
+  if (!settings.FileServerCredentials.empty()) {
+    auto loaded = loadSmbCredentials(settings.FileServerCredentials, why);
+    if (!loaded) return nullptr;
+    credentials = *loaded;
+  }
+  return SmbFileServer::open(credentials, why);
 }
 
 Hresult shareStatusToHresult(std::uint32_t status, bool lookup) {
@@ -152,14 +160,45 @@ Hresult shareStatusToHresult(std::uint32_t status, bool lookup) {
   return hresultOf(0x80070000u | (status & 0xFFFFu));
 }
 
+namespace {
+
+// A path must name a share on a server; "smb://" alone or a bare server
+// would make libsmbclient browse the network instead.
+bool namesShare(const std::string& url) {
+  const std::string rest = url.substr(6);
+  const auto slash = rest.find('/');
+  return !rest.empty() && slash != std::string::npos && slash != 0 && slash + 1 < rest.size();
+}
+
+}  // namespace
+
 struct SmbFileServer::Impl {
   SMBCCTX* ctx = nullptr;
   libnetapi_ctx* net = nullptr;
+  SmbCredentials credentials;
 };
+
+namespace {
+
+// libsmbclient asks for the credentials of each server it connects to; the
+// ones set with smbc_set_credentials_with_fallback are refused by a Samba DC.
+void supplyCredentials(SMBCCTX* ctx, const char*, const char*, char* workgroup, int workgroupLen,
+                       char* user, int userLen, char* password, int passwordLen) {
+  const auto* impl = static_cast<const SmbFileServer::Impl*>(smbc_getOptionUserData(ctx));
+  if (impl == nullptr || impl->credentials.kerberos) return;
+  std::snprintf(workgroup, static_cast<std::size_t>(workgroupLen), "%s",
+                impl->credentials.domain.c_str());
+  std::snprintf(user, static_cast<std::size_t>(userLen), "%s", impl->credentials.user.c_str());
+  std::snprintf(password, static_cast<std::size_t>(passwordLen), "%s",
+                impl->credentials.password.c_str());
+}
+
+}  // namespace
 
 std::unique_ptr<SmbFileServer> SmbFileServer::open(const SmbCredentials& credentials,
                                                    std::string* why) {
   auto impl = std::make_unique<Impl>();
+  impl->credentials = credentials;
   impl->ctx = smbc_new_context();
   if (impl->ctx == nullptr) {
     if (why != nullptr) *why = "smbc_new_context failed";
@@ -167,6 +206,8 @@ std::unique_ptr<SmbFileServer> SmbFileServer::open(const SmbCredentials& credent
   }
   smbc_setDebug(impl->ctx, 0);
   smbc_setOptionNoAutoAnonymousLogin(impl->ctx, 1);
+  smbc_setOptionUserData(impl->ctx, impl.get());
+  smbc_setFunctionAuthDataWithContext(impl->ctx, supplyCredentials);
   if (credentials.kerberos) {
     smbc_setOptionUseKerberos(impl->ctx, 1);
     smbc_setOptionFallbackAfterKerberos(impl->ctx, 0);
@@ -176,10 +217,6 @@ std::unique_ptr<SmbFileServer> SmbFileServer::open(const SmbCredentials& credent
     if (why != nullptr) *why = std::string("smbc_init_context: ") + std::strerror(errno);
     smbc_free_context(impl->ctx, 1);
     return nullptr;
-  }
-  if (!credentials.kerberos) {
-    smbc_set_credentials_with_fallback(impl->ctx, credentials.domain.c_str(),
-                                       credentials.user.c_str(), credentials.password.c_str());
   }
   if (libnetapi_init(&impl->net) != 0 || impl->net == nullptr) {
     if (why != nullptr) *why = "libnetapi_init failed";
@@ -208,12 +245,14 @@ bool SmbFileServer::exists(std::string_view path) {
   std::lock_guard lock(mutex_);
   struct stat st {};
   std::string url = smbUrl(path);
+  if (!namesShare(url)) return false;
   return smbc_getFunctionStat(impl_->ctx)(impl_->ctx, url.c_str(), &st) == 0;
 }
 
 int SmbFileServer::makeFolder(std::string_view path) {
   std::lock_guard lock(mutex_);
   std::string url = smbUrl(path);
+  if (!namesShare(url)) return EINVAL;
   if (smbc_getFunctionMkdir(impl_->ctx)(impl_->ctx, url.c_str(), 0755) != 0) {
     return errno != 0 ? errno : EIO;
   }
@@ -224,6 +263,7 @@ int SmbFileServer::makeSecureFolder(std::string_view path,
                                     const std::vector<AccessEntry>& entries) {
   std::lock_guard lock(mutex_);
   std::string url = smbUrl(path);
+  if (!namesShare(url)) return EINVAL;
   if (smbc_getFunctionMkdir(impl_->ctx)(impl_->ctx, url.c_str(), 0755) != 0) {
     return errno != 0 ? errno : EIO;
   }
@@ -239,8 +279,9 @@ int SmbFileServer::makeSecureFolder(std::string_view path,
 int SmbFileServer::readAccess(std::string_view path, std::vector<AccessEntry>& entries) {
   std::lock_guard lock(mutex_);
   std::string url = smbUrl(path);
+  if (!namesShare(url)) return EINVAL;
   std::string buf(64 * 1024, '\0');
-  int n = smbc_getFunctionGetxattr(impl_->ctx)(impl_->ctx, url.c_str(), "system.nt_sec_desc.*+",
+  int n = smbc_getFunctionGetxattr(impl_->ctx)(impl_->ctx, url.c_str(), "system.nt_sec_desc.*",
                                                buf.data(), buf.size());
   if (n < 0) return errno != 0 ? errno : EIO;
   buf.resize(std::strlen(buf.c_str()));
@@ -255,10 +296,11 @@ int SmbFileServer::writeAccess(std::string_view path, const std::vector<AccessEn
 
 int SmbFileServer::writeAccessLocked(const std::string& url,
                                      const std::vector<AccessEntry>& entries) {
+  if (!namesShare(url)) return EINVAL;
   std::string text = formatAccessList(entries);
-  // "*+": the whole descriptor given with numeric SIDs replaces the access
+  // "*": the whole descriptor, with numeric SIDs ("+" would mean names), replaces the access
   // list; owner and group are left as they are.
-  if (smbc_getFunctionSetxattr(impl_->ctx)(impl_->ctx, url.c_str(), "system.nt_sec_desc.*+",
+  if (smbc_getFunctionSetxattr(impl_->ctx)(impl_->ctx, url.c_str(), "system.nt_sec_desc.*",
                                            text.c_str(), text.size(), 0) != 0) {
     return errno != 0 ? errno : EIO;
   }
@@ -269,6 +311,7 @@ int SmbFileServer::move(std::string_view from, std::string_view to) {
   std::lock_guard lock(mutex_);
   std::string src = smbUrl(from);
   std::string dst = smbUrl(to);
+  if (!namesShare(src) || !namesShare(dst)) return EINVAL;
   struct stat st {};
   // SMB renames may replace a file; a folder in the way must never be lost.
   if (smbc_getFunctionStat(impl_->ctx)(impl_->ctx, dst.c_str(), &st) == 0) return EEXIST;
@@ -284,6 +327,7 @@ int SmbFileServer::removeTree(std::string_view path) {
 }
 
 int SmbFileServer::removeTreeLocked(const std::string& url) {
+  if (!namesShare(url)) return EINVAL;
   SMBCFILE* dir = smbc_getFunctionOpendir(impl_->ctx)(impl_->ctx, url.c_str());
   if (dir == nullptr) return errno != 0 ? errno : EIO;
   std::vector<std::pair<std::string, bool>> children;
@@ -310,13 +354,14 @@ int SmbFileServer::removeTreeLocked(const std::string& url) {
 // Samba answers a share lookup or delete for a share added a moment ago as if
 // it did not exist until its share list has been read once.
 Hresult SmbFileServer::enumerateLocked(const std::string& server) {
+  // An empty name would make libnetapi act on this machine's own shares.
+  if (server.empty()) return kEAdsBadPathname;
   std::uint8_t* buffer = nullptr;
   std::uint32_t read = 0;
   std::uint32_t total = 0;
   std::uint32_t resume = 0;
-  NET_API_STATUS status =
-      NetShareEnum(server.c_str(), 0, &buffer, static_cast<std::uint32_t>(-1), &read, &total,
-                   &resume);
+  NET_API_STATUS status = NetShareEnum(server.c_str(), 0, &buffer, static_cast<std::uint32_t>(-1),
+                                       &read, &total, &resume);
   if (buffer != nullptr) NetApiBufferFree(buffer);
   return shareStatusToHresult(status, false);
 }
@@ -329,6 +374,7 @@ Hresult SmbFileServer::openServer(const std::string& server) {
 Hresult SmbFileServer::addShare(const std::string& server, const std::string& name,
                                 const std::string& localPath, std::uint32_t maxUsers) {
   std::lock_guard lock(mutex_);
+  if (server.empty()) return kEAdsBadPathname;
   SHARE_INFO_2 info{};
   info.shi2_netname = name.c_str();
   info.shi2_type = kStypeDisktree;
@@ -348,14 +394,17 @@ Hresult SmbFileServer::addShare(const std::string& server, const std::string& na
 
 Hresult SmbFileServer::deleteShare(const std::string& server, const std::string& name) {
   std::lock_guard lock(mutex_);
-  (void)enumerateLocked(server);
+  if (Hresult hr = enumerateLocked(server); hr == kEAdsBadPathname) return hr;
   return shareStatusToHresult(NetShareDel(server.c_str(), name.c_str(), 0), true);
 }
 
 ShareInfo SmbFileServer::shareInfo(const std::string& server, const std::string& name) {
   std::lock_guard lock(mutex_);
-  (void)enumerateLocked(server);
   ShareInfo out;
+  if (Hresult hr = enumerateLocked(server); hr == kEAdsBadPathname) {
+    out.hr = hr;
+    return out;
+  }
   std::uint8_t* buffer = nullptr;
   NET_API_STATUS status = NetShareGetInfo(server.c_str(), name.c_str(), 2, &buffer);
   out.hr = shareStatusToHresult(status, true);

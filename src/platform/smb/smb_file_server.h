@@ -7,6 +7,9 @@
 // KRB5CCNAME, filled from the keytab) unless a credentials file is named.
 // That file has Samba's credentials-file form: "username = …",
 // "password = …", "domain = …" lines.
+//
+// libnetapi keeps one context per process, so a process opens one
+// SmbFileServer; its calls are serialised inside.
 #pragma once
 
 #include <memory>
@@ -16,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings.h"
 #include "ports/file_server.h"
 
 namespace tv {
@@ -59,13 +63,14 @@ class SmbFileServer : public FileServer {
   int removeTree(std::string_view path) override;
 
   Hresult openServer(const std::string& server) override;
-  Hresult addShare(const std::string& server, const std::string& name,
-                   const std::string& localPath, std::uint32_t maxUsers) override;
+  Hresult addShare(const std::string& server, const std::string& name, const std::string& localPath,
+                   std::uint32_t maxUsers) override;
   Hresult deleteShare(const std::string& server, const std::string& name) override;
   ShareInfo shareInfo(const std::string& server, const std::string& name) override;
 
- private:
   struct Impl;
+
+ private:
   explicit SmbFileServer(std::unique_ptr<Impl> impl);
   int removeTreeLocked(const std::string& url);
   int writeAccessLocked(const std::string& url, const std::vector<AccessEntry>& entries);
@@ -74,6 +79,12 @@ class SmbFileServer : public FileServer {
   std::unique_ptr<Impl> impl_;
   std::mutex mutex_;  // neither client library is safe across threads
 };
+
+// The adapter as the service runs it: the machine's Kerberos identity, or the
+// credentials file named by FileServerCredentials. nullptr (with the reason
+// in *why) when the file cannot be read or the client libraries cannot start.
+[[nodiscard]] std::unique_ptr<SmbFileServer> openSmbFileServer(const Settings& settings,
+                                                               std::string* why = nullptr);
 
 // The HRESULT of a server-service status: "exists" and "does not exist" as
 // the product tells them apart, anything else as HRESULT_FROM_WIN32.

@@ -11,6 +11,11 @@
 #   samba-dc.sh provision           provision the pristine copies anew
 #   samba-dc.sh run plain|mail -- program args...
 #                                   make the domain that variant, then run the program
+#   samba-dc.sh isolated plain|mail -- program args...
+#                                   run a domain of its own and the program in a private
+#                                   network namespace (for when the ports are taken or
+#                                   another run shares the machine); base folder
+#                                   TAVLEVAGT_SAMBA_BASE, default /tmp/tv-samba-iso
 #
 # Variants: "plain" is Samba's default schema; "mail" adds the mail server's
 # user attributes (msExchHideFromAddressLists, homeMDB, extensionAttribute1-15).
@@ -21,7 +26,11 @@
 set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-BASE=${TAVLEVAGT_SAMBA_BASE:-/tmp/tv-samba}
+if [ "${1:-}" = isolated ] || [ "${1:-}" = _inside ]; then
+  BASE=${TAVLEVAGT_SAMBA_BASE:-/tmp/tv-samba-iso}
+else
+  BASE=${TAVLEVAGT_SAMBA_BASE:-/tmp/tv-samba}
+fi
 DC=$BASE/dc
 CONF=$DC/etc/smb.conf
 PIDFILE=$BASE/samba.pid
@@ -47,9 +56,15 @@ done
 [ ${#BASE} -le 40 ] || die "TAVLEVAGT_SAMBA_BASE '$BASE' is too long for Samba's unix sockets"
 PASSWORD=$(tr -d '\r\n' <"$PASSFILE")
 
-# The harness script and schema helper decide what a pristine copy holds: a
-# change to either provisions anew.
-stamp() { cat "$HERE/samba-dc.sh" "$HERE/mail_schema.py" "$HERE/share-command.sh" | sha256sum | cut -c1-16; }
+# What a pristine copy holds: bump PROVISION_VERSION when provision() or
+# write_conf() change; the schema helper and the share command count by
+# content. Other edits of this script keep the copies, so two checkouts of
+# the project on one machine do not provision in turn.
+PROVISION_VERSION=1
+stamp() {
+  { echo "$PROVISION_VERSION"; cat "$HERE/mail_schema.py" "$HERE/share-command.sh"; } |
+    sha256sum | cut -c1-16
+}
 
 running_pid() {
   local pid
@@ -178,6 +193,8 @@ ensure_provisioned() {
 
 write_env() {
   local variant=$1
+  # ldapsearch -y and others want a password file only root can read.
+  (umask 077 && printf '%s' "$PASSWORD" >"$BASE/admin.password")
   cat >"$ENVFILE.tmp" <<EOF
 SAMBA_VARIANT=$variant
 SAMBA_HOST=127.0.0.1
@@ -189,7 +206,7 @@ SAMBA_BASE_DN=$BASEDN
 SAMBA_ADMIN_USER=Administrator@$REALM
 SAMBA_ADMIN_DN=CN=Administrator,CN=Users,$BASEDN
 SAMBA_ADMIN_PASSWORD=$PASSWORD
-SAMBA_ADMIN_PASSWORD_FILE=$PASSFILE
+SAMBA_ADMIN_PASSWORD_FILE=$BASE/admin.password
 SAMBA_CA_FILE=$BASE/ca/ca.pem
 SAMBA_CONF=$CONF
 SAMBA_SHARE_ROOT=$DC/shares
@@ -302,6 +319,33 @@ case $cmd in
     exec 9>&-
     exec "$@"
     ;;
+  isolated)
+    shift 2
+    [ "${1:-}" = "--" ] && shift
+    [ $# -gt 0 ] || die "isolated: no program given"
+    command -v unshare >/dev/null || die "missing unshare (util-linux)"
+    exec 9>&-
+    # The mount namespace gives this domain its own /run/samba (winbindd's
+    # socket path is fixed); the network namespace its own 127.0.0.1.
+    TAVLEVAGT_SAMBA_BASE=$BASE exec unshare --net --mount --propagation private -- \
+      "$HERE/samba-dc.sh" _inside "$variant" -- "$@"
+    ;;
+  _inside)
+    shift 2
+    [ "${1:-}" = "--" ] && shift
+    mkdir -p /run/samba
+    mount -t tmpfs tmpfs /run/samba || die "cannot mount a private /run/samba"
+    ip link set lo up || die "cannot bring up loopback in the namespace"
+    ensure_provisioned
+    restore "$variant"
+    start_dc
+    flock -u 9
+    rc=0
+    TAVLEVAGT_SAMBA_BASE=$BASE TAVLEVAGT_SAMBA_ENV=$ENVFILE "$@" || rc=$?
+    flock 9
+    stop_dc
+    exit $rc
+    ;;
   reset)
     ensure_provisioned
     restore "$variant"
@@ -319,7 +363,7 @@ case $cmd in
     fi
     ;;
   *)
-    sed -n '2,22p' "$0" >&2
+    sed -n '2,28p' "$0" >&2
     exit 2
     ;;
 esac

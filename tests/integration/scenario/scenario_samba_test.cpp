@@ -132,22 +132,28 @@ TEST(SnapshotInDomain, MatchesMemoryDirectoryAndShowsADifference) {
   const std::string ldif =
       "dn: " + dc().baseDn +
       "\nobjectClass: domainDNS\n\n"
-      "dn: OU=ZEB," + dc().baseDn +
+      "dn: OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: organizationalUnit\n\n"
-      "dn: OU=Grupper,OU=ZEB," + dc().baseDn +
+      "dn: OU=Grupper,OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: organizationalUnit\n\n"
-      "dn: CN=7A,OU=Grupper,OU=ZEB," + dc().baseDn +
+      "dn: CN=7A,OU=Grupper,OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: group\nsAMAccountName: 7A\ndescription: Autooprettet af ZEB\n"
-      "member: CN=ole,OU=Elev,OU=ZEB," + dc().baseDn +
-      "\nmember: CN=bo,OU=Elev,OU=ZEB," + dc().baseDn +
+      "member: CN=ole,OU=Elev,OU=ZEB," +
+      dc().baseDn + "\nmember: CN=bo,OU=Elev,OU=ZEB," + dc().baseDn +
       "\n\n"
-      "dn: OU=Elev,OU=ZEB," + dc().baseDn +
+      "dn: OU=Elev,OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: organizationalUnit\n\n"
-      "dn: CN=ole,OU=Elev,OU=ZEB," + dc().baseDn +
+      "dn: CN=ole,OU=Elev,OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
       "objectClass: user\nsAMAccountName: ole\nuserAccountControl: 514\n"
       "employeeNumber: p1000000000000000000000000000000\n\n"
-      "dn: CN=bo,OU=Elev,OU=ZEB," + dc().baseDn +
+      "dn: CN=bo,OU=Elev,OU=ZEB," +
+      dc().baseDn +
       "\nobjectClass: user\nsAMAccountName: bo\nuserAccountControl: 512\n"
       "objectGUID:: aZsXBuiY3XH420Oj6QVMJg==\nwhenCreated: 20220617104252.0Z\n\n";
   ASSERT_EQ(loadSnapshot(dc(), ldif), "");
@@ -161,11 +167,10 @@ TEST(SnapshotInDomain, MatchesMemoryDirectoryAndShowsADifference) {
   const std::string base = dc().baseDn;
   EXPECT_EQ(loaded,
             "dn: CN=7A,OU=Grupper,OU=ZEB," + base + "\nclass: group\nsAMAccountName: 7A\n" +
-                "description: Autooprettet af ZEB\n" +
-                "member: CN=bo,OU=Elev,OU=ZEB," + base + "\nmember: CN=ole,OU=Elev,OU=ZEB," +
-                base + "\n\n" + "dn: CN=bo,OU=Elev,OU=ZEB," + base +
-                "\nclass: user\nsAMAccountName: bo\ndisabled: no\n\n" + "dn: CN=ole,OU=Elev,OU=ZEB," +
-                base + "\nclass: user\nsAMAccountName: ole\n" +
+                "description: Autooprettet af ZEB\n" + "member: CN=bo,OU=Elev,OU=ZEB," + base +
+                "\nmember: CN=ole,OU=Elev,OU=ZEB," + base + "\n\n" + "dn: CN=bo,OU=Elev,OU=ZEB," +
+                base + "\nclass: user\nsAMAccountName: bo\ndisabled: no\n\n" +
+                "dn: CN=ole,OU=Elev,OU=ZEB," + base + "\nclass: user\nsAMAccountName: ole\n" +
                 "employeeNumber: p1000000000000000000000000000000\ndisabled: yes\n\n" +
                 "dn: OU=Elev,OU=ZEB," + base + "\nclass: organizationalUnit\n\n" +
                 "dn: OU=Grupper,OU=ZEB," + base + "\nclass: organizationalUnit\n\n" +

@@ -16,13 +16,31 @@ namespace {
 
 // Computed or guarded by the server: an add naming them fails or they would
 // be ignored. userAccountControl and member are set after the add.
-const std::set<std::string> kLeftOut = {
-    "objectguid",     "objectsid",      "name",           "objectcategory", "whencreated",
-    "whenchanged",    "usncreated",     "usnchanged",     "distinguishedname",
-    "memberof",       "instancetype",   "pwdlastset",     "badpwdcount",    "badpasswordtime",
-    "lastlogon",      "lastlogoff",     "logoncount",     "lastlogontimestamp",
-    "samaccounttype", "primarygroupid", "dscorepropagationdata", "ntsecuritydescriptor",
-    "unicodepwd",     "useraccountcontrol", "member"};
+const std::set<std::string> kLeftOut = {"objectguid",
+                                        "objectsid",
+                                        "name",
+                                        "objectcategory",
+                                        "whencreated",
+                                        "whenchanged",
+                                        "usncreated",
+                                        "usnchanged",
+                                        "distinguishedname",
+                                        "memberof",
+                                        "instancetype",
+                                        "pwdlastset",
+                                        "badpwdcount",
+                                        "badpasswordtime",
+                                        "lastlogon",
+                                        "lastlogoff",
+                                        "logoncount",
+                                        "lastlogontimestamp",
+                                        "samaccounttype",
+                                        "primarygroupid",
+                                        "dscorepropagationdata",
+                                        "ntsecuritydescriptor",
+                                        "unicodepwd",
+                                        "useraccountcontrol",
+                                        "member"};
 
 constexpr long kPasswordNotRequired = 0x20;
 // Meets the domain's complexity rules; the scenarios never log on.
@@ -85,8 +103,8 @@ Connection connect(const SambaDc& dc, std::string* error) {
   ldap_set_option(raw, LDAP_OPT_X_TLS_NEWCTX, &newCtx);
   berval cred{static_cast<ber_len_t>(dc.adminPassword.size()),
               const_cast<char*>(dc.adminPassword.data())};
-  const int rc = ldap_sasl_bind_s(raw, dc.adminDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr,
-                                  nullptr, nullptr);
+  const int rc =
+      ldap_sasl_bind_s(raw, dc.adminDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
   if (rc != LDAP_SUCCESS) {
     *error = failure(raw, "bind as " + dc.adminDn, rc);
     return nullptr;
@@ -139,8 +157,8 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
   for (const memdir::LdifRecord& r : parsed.records) {
     const std::string dn = toLower(r.dn);
     if (dn == base) continue;
-    if (dn.size() <= base.size() || dn.compare(dn.size() - base.size() - 1, std::string::npos,
-                                               "," + base) != 0) {
+    if (dn.size() <= base.size() ||
+        dn.compare(dn.size() - base.size() - 1, std::string::npos, "," + base) != 0) {
       return "snapshot entry " + r.dn + " is not below " + dc.baseDn;
     }
     Entry e;
@@ -164,9 +182,8 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
     }
     entries.push_back(std::move(e));
   }
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return depth(a.dn) < depth(b.dn);
-  });
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const Entry& a, const Entry& b) { return depth(a.dn) < depth(b.dn); });
 
   std::string error;
   Connection ld = connect(dc, &error);
@@ -192,8 +209,8 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
     if (!e.user || e.userAccountControl.empty()) continue;
     const long flags = std::strtol(e.userAccountControl.c_str(), nullptr, 10);
     if ((flags & kPasswordNotRequired) == 0) {
-      const int pw = write(ld.get(), e.dn, LDAP_MOD_REPLACE, {{"unicodePwd", {unicodePwd(kPassword)}}},
-                           false);
+      const int pw =
+          write(ld.get(), e.dn, LDAP_MOD_REPLACE, {{"unicodePwd", {unicodePwd(kPassword)}}}, false);
       if (pw != LDAP_SUCCESS) return failure(ld.get(), "password of " + e.dn, pw);
     }
     const int uac = write(ld.get(), e.dn, LDAP_MOD_REPLACE,

@@ -67,12 +67,13 @@ TEST(NormalisedTree, SmoothsOnlyTheNamedDifferences) {
   };
   // Smoothed: other flags than the disabled bit, the class chain, member order.
   EXPECT_TRUE(variant("userAccountControl: 66050", "userAccountControl: 546"));
-  EXPECT_TRUE(variant("objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n",
-                      ""));
-  EXPECT_TRUE(variant("member: CN=Zoe,OU=Elev,OU=ZEB,DC=skole,DC=test\n"
-                      "member: CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test\n",
-                      "member: CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test\n"
-                      "member: CN=Zoe,OU=Elev,OU=ZEB,DC=skole,DC=test\n"));
+  EXPECT_TRUE(
+      variant("objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n", ""));
+  EXPECT_TRUE(
+      variant("member: CN=Zoe,OU=Elev,OU=ZEB,DC=skole,DC=test\n"
+              "member: CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test\n",
+              "member: CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test\n"
+              "member: CN=Zoe,OU=Elev,OU=ZEB,DC=skole,DC=test\n"));
   // Not in the comparison: attributes the scenarios do not touch, entries
   // outside the school's subtree.
   EXPECT_TRUE(variant("givenName: Zoe", "givenName: Zoey"));

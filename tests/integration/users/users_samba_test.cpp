@@ -138,6 +138,7 @@ TEST_F(UsersOnSamba, NewPupilIsCreatedCompleteAndCanBind) {
   EXPECT_EQ(one(dn, "userAccountControl"), "512");
   EXPECT_EQ(simpleBind(dc(), dn, "Sommer#2024x"), 0);
   EXPECT_EQ(simpleBind(dc(), dn, "Forkert#2024x"), kInvalidCredentials);
+  EXPECT_FALSE(logHas("** Fejl")) << logs_.text();
 }
 
 TEST_F(UsersOnSamba, LeaverIsDisabledHiddenRenamedAndMoved) {

@@ -31,7 +31,9 @@ ScenarioBackend memoryBackend() {
   return b;
 }
 
-ScenarioOutcome runScenario(const std::string& src) { return runScenario(src, memoryBackend()); }
+ScenarioOutcome runScenario(const std::string& src) {
+  return runScenario(src, memoryBackend());
+}
 
 ScenarioOutcome runScenario(const std::string& src, const ScenarioBackend& backend) {
   ScenarioOutcome out;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "directory/escape.h"
 #include "directory/hresult.h"
@@ -253,6 +254,35 @@ TEST(MemoryDirectory, BinaryAndUnknownPutsAtAdd) {
   EXPECT_EQ(reread->put("objectClass", "group"), kSOk);
   EXPECT_EQ(reread->setInfo(), hresultOf(0x80072017));
   EXPECT_EQ(bindOk(dir, "LDAP://CN=anbe,CN=Users,DC=skole,DC=test")->className(), "user");
+}
+
+TEST(MemoryDirectory, TwoThreadsShareOneDirectory) {
+  MemoryDirectory dir;
+  std::optional<DirectoryError> writerError;
+  std::thread writer([&] {
+    for (int k = 0; k < 200; ++k)
+      addUser(dir, "CN=Users,DC=skole,DC=test", "w" + std::to_string(k));
+    EXPECT_EQ(dir.bind("LDAP://CN=ingen,DC=skole,DC=test").hr, kNoSuchObject);
+    writerError = dir.lastError();
+  });
+  int searches = 0;
+  for (int k = 0; k < 50; ++k) {
+    ASSERT_EQ(dir.search("DC=skole,DC=test", "(objectClass=user)", {"name"}, SearchScope::kSubtree,
+                         20, [](const SearchRow&) { return true; }),
+              kSOk);
+    ++searches;
+  }
+  writer.join();
+  // Each thread sees its own last error.
+  ASSERT_TRUE(writerError.has_value());
+  EXPECT_EQ(writerError->text, "0000208D: no object CN=ingen,DC=skole,DC=test");
+  EXPECT_FALSE(dir.lastError().has_value());
+  std::size_t users = 0;
+  ASSERT_EQ(dir.search("DC=skole,DC=test", "(objectClass=user)", {"name"}, SearchScope::kSubtree,
+                       20, [&](const SearchRow&) { return ++users, true; }),
+            kSOk);
+  EXPECT_EQ(users, 200u);
+  EXPECT_EQ(searches, 50);
 }
 
 }  // namespace

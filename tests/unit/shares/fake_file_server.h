@@ -115,9 +115,8 @@ class FakeFileServer : public FileServer {
     calls.push_back("rmtree " + key(path));
     const std::string f = key(path);
     if (!has(f)) return ENOENT;
-    std::erase_if(folders, [&](const auto& p) {
-      return p.first == f || p.first.starts_with(f + "\\");
-    });
+    std::erase_if(folders,
+                  [&](const auto& p) { return p.first == f || p.first.starts_with(f + "\\"); });
     return 0;
   }
 

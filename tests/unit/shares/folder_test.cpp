@@ -105,9 +105,10 @@ TEST(GetSidForAccount, AccountThatAppearsDuringTheWaitsIsFound) {
     int* n;
     bool sleepFor(std::chrono::milliseconds ms) override {
       if (++*n == 2) {
-        EXPECT_EQ(school->directory.loadLdif(school->directory.saveLdif() + "\n" +
-                                             test::accountLdif("ny", "user", "S-1-5-21-1-2-3-1300")),
-                  "");
+        EXPECT_EQ(
+            school->directory.loadLdif(school->directory.saveLdif() + "\n" +
+                                       test::accountLdif("ny", "user", "S-1-5-21-1-2-3-1300")),
+            "");
       }
       return FakeClock::sleepFor(ms);
     }
@@ -154,8 +155,8 @@ TEST(CreateSecureFolder, MergeKeepsTheInheritedEntries) {
   auto want = threeEntries(kAbcSid, 0x1FFFFF);
   want.push_back({test::kDomainUsersSid, 0x1200A9, 0x13, 0});
   EXPECT_EQ(s.files.access("\\\\fs\\home\\abc"), want);
-  EXPECT_EQ(s.files.calls, (std::vector<std::string>{"mkdir \\\\fs\\home\\abc",
-                                                     "setacl \\\\fs\\home\\abc"}));
+  EXPECT_EQ(s.files.calls,
+            (std::vector<std::string>{"mkdir \\\\fs\\home\\abc", "setacl \\\\fs\\home\\abc"}));
 }
 
 TEST(CreateSecureFolder, FailuresAreLoggedWithThePath) {
@@ -228,8 +229,8 @@ TEST(CreateSecureFolder, WithoutFileServerNothingIsClaimed) {
   s.rt.ports.files = nullptr;
   auto u = userRecord("abc");
   EXPECT_EQ(CreateSecureFolder(s.rt, u, false), 1);
-  EXPECT_TRUE(
-      s.logHas("** Fejl: CreateSecureFolder(abc) - der er ingen filserver at oprette mapper på.\n"));
+  EXPECT_TRUE(s.logHas(
+      "** Fejl: CreateSecureFolder(abc) - der er ingen filserver at oprette mapper på.\n"));
 }
 
 }  // namespace

@@ -27,8 +27,9 @@ inline const AccessEntry kRootEntry{kDomainUsersSid, 0x1200A9, 3, AccessEntry::k
 
 inline std::string accountLdif(const std::string& cn, const std::string& cls,
                                const std::string& sid) {
-  std::string e = "dn: CN=" + cn + ",OU=ZEB,DC=skole,DC=test\nobjectClass: top\nobjectClass: " +
-                  cls + "\ncn: " + cn + "\nsAMAccountName: " + cn + "\n";
+  std::string e = "dn: CN=" + cn +
+                  ",OU=ZEB,DC=skole,DC=test\nobjectClass: top\nobjectClass: " + cls +
+                  "\ncn: " + cn + "\nsAMAccountName: " + cn + "\n";
   if (!sid.empty()) e += "objectSid:: " + cipher::base64Encode(*sidFromString(sid)) + "\n";
   return e + "\n";
 }

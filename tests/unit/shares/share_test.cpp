@@ -99,7 +99,8 @@ TEST(ShareFolder, ExistingShareIsDeletedAndMadeAgain) {
   EXPECT_TRUE(s.logHas("** Info: Nedlægger og genopretter share abc$.\n")) << s.log();
   EXPECT_EQ(s.files.share("fs", "abc$")->path, "D:\\home\\abc");
   EXPECT_EQ(s.files.share("fs", "abc$")->maxUsers, 10u);
-  EXPECT_EQ(s.files.calls, (std::vector<std::string>{"delshare abc$", "addshare abc$ D:\\home\\abc"}));
+  EXPECT_EQ(s.files.calls,
+            (std::vector<std::string>{"delshare abc$", "addshare abc$ D:\\home\\abc"}));
 }
 
 TEST(ShareFolder, FailuresAreReported) {
@@ -107,8 +108,9 @@ TEST(ShareFolder, FailuresAreReported) {
   s.files.unreachableServers.insert("fs");
   auto u = userRecord("abc");
   ShareFolder(s.rt, u, true);
-  EXPECT_TRUE(s.logHas("** Fejl: ShareFolder() - ADsGetObject(WinNT://fs/lanmanServer)\n"
-                       "** Fejl: (hresult: 0x800706BA"))
+  EXPECT_TRUE(
+      s.logHas("** Fejl: ShareFolder() - ADsGetObject(WinNT://fs/lanmanServer)\n"
+               "** Fejl: (hresult: 0x800706BA"))
       << s.log();
   s.files.unreachableServers.clear();
   s.files.failAddShare = hresultOf(0x80070005);
@@ -149,13 +151,14 @@ TEST(RenameFileShares, ExistingTargetIsMovedAsideFirst) {
   EXPECT_TRUE(s.files.has("\\\\fs\\home\\abd\\dokumenter"));
   EXPECT_TRUE(s.files.has("\\\\fs\\home\\abd.bw_omdøb"));
   EXPECT_EQ(s.files.share("fs", "abd$")->path, "D:\\home\\abd");
-  EXPECT_TRUE(s.logHas("   RenameFileShares - old abc - new abd\n"
-                       "   Alphaopdel not confirmed\n"
-                       "RenameFileShares - Ikke AlphaopdelShare old - \\\\fs\\home\\abc\n"
-                       "RenameFileShares - Ikke AlphaopdelShare new - \\\\fs\\home\\abd\n"
-                       "   RenameFileShares acces check\n"
-                       "RenameFileShares omdøb abd, \\\\fs\\home\n"
-                       "RenameFileShares OpretShare\n"));
+  EXPECT_TRUE(
+      s.logHas("   RenameFileShares - old abc - new abd\n"
+               "   Alphaopdel not confirmed\n"
+               "RenameFileShares - Ikke AlphaopdelShare old - \\\\fs\\home\\abc\n"
+               "RenameFileShares - Ikke AlphaopdelShare new - \\\\fs\\home\\abd\n"
+               "   RenameFileShares acces check\n"
+               "RenameFileShares omdøb abd, \\\\fs\\home\n"
+               "RenameFileShares OpretShare\n"));
 }
 
 TEST(RenameFileShares, SplitRenameAndAFolderThatCannotBeMovedAside) {
@@ -236,6 +239,24 @@ TEST(CheckFileShares, MissingFoldersAreRemade) {
   EXPECT_EQ(CheckFileShares(s.rt, u, *object), 0);
   EXPECT_TRUE(s.logHas("Check #6 pass - genopretter folderen '\\\\fs\\prof\\abc\\v6'\n"));
   EXPECT_TRUE(s.files.has("\\\\fs\\prof\\abc\\v6"));
+}
+
+TEST(CheckFileShares, NothingToCheckSaysNothingEvenWithoutAFileServer) {
+  School s;
+  s.rt.settings.OpretShareMeda = 0;
+  s.select(true);
+  s.rt.ports.files = nullptr;
+  auto u = userRecord("abc");
+  auto object = s.object("abc");
+  s.logs.log.setMark();
+  EXPECT_EQ(CheckFileShares(s.rt, u, *object), 0);
+  EXPECT_EQ(s.logs.log.fetchSinceMark(), "");
+  s.rt.settings.OpretShareMeda = 1;
+  s.select(true);
+  s.logs.log.setMark();
+  EXPECT_EQ(CheckFileShares(s.rt, u, *object), 0);
+  EXPECT_EQ(s.logs.log.fetchSinceMark(),
+            "** Fejl: CheckFileShares(abc) - der er ingen filserver at oprette mapper på.\n");
 }
 
 TEST(GroupShare, GroupFolderIsSharedAndAnOldShareReplaced) {

@@ -318,3 +318,44 @@ TEST(OpdaterBruger, EnabledAccountThatCouldNotBeMovedIsStillUpdated) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(UserList, RowsCarryWhatTheUpdateReads) {
+  test::Site s;
+  s.rt.settings.ElevFelter = {{"FirstName", "fornavn"}, {"title", "*Elev"}};
+  s.select(false);
+  s.addUser("anbe", test::kElev, test::idFor("a"),
+            test::AccountSpec::marked("Autooprettet af ZEB (1)", false, "givenName: Anna\n"));
+  auto list = GetADBrugerListe(s.rt, s.rt.trim.ldapPath, true, {});
+  ASSERT_EQ(list.users.size(), 1u);
+  ASSERT_NE(list.users[0].row, nullptr);
+  const SearchRow& row = *list.users[0].row;
+  EXPECT_EQ(row.first("givenName"), "Anna") << "FirstName is stored as givenName";
+  EXPECT_EQ(row.first("userAccountControl"), "512");
+  EXPECT_EQ(row.first("description"), "Autooprettet af ZEB (1)");
+  EXPECT_EQ(list.users[0].accountName, "anbe") << "the record's own fields are as before";
+  EXPECT_EQ(list.users[0].identification, test::idFor("a"));
+}
+
+}  // namespace
+}  // namespace tv
+
+namespace tv {
+namespace {
+
+TEST(TjekBrugerAttrib, PathLongerThanTheDirectoryTakesIsRefusedNotCut) {
+  test::Site s;
+  const std::string share = "\\\\fil1\\" + std::string(250, 'x');
+  s.rt.settings.UserProfileShareElev = share;
+  s.select(false);
+  const std::string dn = s.addUser("anbe", test::kElev, test::idFor("a"));
+  EXPECT_EQ(TjekBrugerAttrib(s.rt, *s.at(dn), test::record("anbe", test::idFor("a"))), 0);
+  EXPECT_EQ(s.log(), "** Fejl: UserProfilePath: stien er længere end 259 tegn og bruges ikke: " +
+                         share + "\\anbe\n");
+  EXPECT_EQ(s.value(dn, "profilePath"), "<none>");
+}
+
+}  // namespace
+}  // namespace tv

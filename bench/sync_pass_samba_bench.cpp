@@ -1,0 +1,283 @@
+// The synchronisation pass in test mode against a real domain controller:
+// n pupils in the job against n accounts in the test Samba AD domain, over
+// the LDAP adapter. Of each side half match by identification, a quarter
+// pair up by login only (accounts without an identification yet), and a
+// quarter are new pupils or leavers. Besides the time, it counts what the
+// pass asks of the directory: the searches must be a fixed number, the same
+// for 1,000 and 10,000 pupils, never one per user.
+//
+// Run by hand, not in CI, as root, from the source tree after building with
+// -DTAVLEVAGT_BENCH=ON (the domain controller is the one the Samba tests use):
+//
+//   tests/integration/samba/samba-dc.sh run plain -- <build>/bench/sync_pass_samba_bench
+//
+// The first run fills the domain (OU=Bench1000 and OU=Bench10000 below the
+// domain root) through ldapadd, about 11,000 adds: several minutes. Later runs
+// find the accounts there and reuse them; a domain reset (the tests switch
+// schema variants) empties it again and the next run fills it anew.
+// TAVLEVAGT_SAMBA_ENV names the domain controller's env file as for the tests.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../tests/support/counting_directory.h"
+#include "config/locations.h"
+#include "config/trim.h"
+#include "platform/ldap/ldap_directory.h"
+#include "ports/clock.h"
+#include "service/runtime.h"
+#include "sync/sync_pass.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StillClock : public tv::Clock {
+ public:
+  std::time_t now() const override { return 1655462572; }
+  std::tm localTime(std::time_t t) const override {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return tm;
+  }
+  bool sleepFor(std::chrono::milliseconds) override { return true; }
+  void wake() override {}
+};
+
+// The domain controller as the test harness's env file describes it.
+std::map<std::string, std::string> domainController(std::string* why) {
+  const char* file = std::getenv("TAVLEVAGT_SAMBA_ENV");
+  const std::string path = file ? file : "/tmp/tv-samba/dc.env";
+  std::map<std::string, std::string> v;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  for (const char* key : {"SAMBA_URI", "SAMBA_BASE_DN", "SAMBA_ADMIN_DN",
+                          "SAMBA_ADMIN_PASSWORD_FILE", "SAMBA_CA_FILE"}) {
+    if (v[key].empty()) {
+      *why = "no " + std::string(key) + " in " + path +
+             " (run through tests/integration/samba/samba-dc.sh run plain -- …)";
+      return {};
+    }
+  }
+  return v;
+}
+
+// Identifications and logins carry n, so the two populations never collide
+// in the domain-wide unique sAMAccountName.
+std::string idOf(char tag, int n, int i) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%c%07d%024d", tag, n, i);
+  return std::string(buf, 32);
+}
+
+std::string loginOf(char tag, int n, int i) {
+  return std::string(1, tag) + std::to_string(n) + "_" + std::to_string(i);
+}
+
+std::string base64(const std::string& bytes) {
+  static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// An enabled account needs a password on AD; it goes in the same add.
+std::string account(const std::string& container, const std::string& login, const std::string& id) {
+  static const std::string kPassword = [] {
+    std::string utf16;
+    for (char c : std::string("\"Bench#2024x\"")) {
+      utf16 += c;
+      utf16 += '\0';
+    }
+    return base64(utf16);
+  }();
+  std::string s =
+      "dn: CN=" + login + "," + container + "\nobjectClass: user\nsAMAccountName: " + login + "\n";
+  if (!id.empty()) s += "employeeNumber: " + id + "\n";
+  return s + "unicodePwd:: " + kPassword + "\nuserAccountControl: 512\n\n";
+}
+
+std::string pupil(const std::string& login, const std::string& id) {
+  return login + ";" + id + ";Kode1234;Fornavn;Efternavn;123;070312;7A;Vej;Sted;By;5970;;;;7;7A\n";
+}
+
+struct School {
+  std::string root;  // "OU=Bench10000"
+  std::string elev;  // its pupils' container DN
+  std::string ldif;  // the accounts, containers first
+  std::string job;   // the pass's records
+};
+
+School school(int n, const std::string& baseDn) {
+  School s;
+  s.root = "OU=Bench" + std::to_string(n);
+  const std::string zeb = s.root + "," + baseDn;
+  s.elev = "OU=Elev," + zeb;
+  s.ldif = "dn: " + zeb + "\nobjectClass: organizationalUnit\n\n" + "dn: " + s.elev +
+           "\nobjectClass: organizationalUnit\n\n";
+  for (int i = 0; i < n / 2; ++i) {
+    s.ldif += account(s.elev, loginOf('m', n, i), idOf('m', n, i));
+    s.job += pupil(loginOf('m', n, i), idOf('m', n, i));
+  }
+  for (int i = 0; i < n / 4; ++i) {
+    s.ldif += account(s.elev, loginOf('l', n, i), "");
+    s.job += pupil(loginOf('l', n, i), idOf('l', n, i));
+    s.ldif += account(s.elev, loginOf('x', n, i), idOf('x', n, i));  // leavers
+    s.job += pupil(loginOf('n', n, i), idOf('n', n, i));             // new pupils
+  }
+  return s;
+}
+
+long accountsIn(tv::Directory& directory, const std::string& container) {
+  long rows = 0;
+  const tv::Hresult hr =
+      directory.search(container, "(objectClass=user)", {"sAMAccountName"},
+                       tv::SearchScope::kOneLevel, 1000, [&rows](const tv::SearchRow&) {
+                         ++rows;
+                         return true;
+                       });
+  return hr < 0 ? -1 : rows;
+}
+
+// ldapadd -c over the file: entries already there are passed over, so an
+// interrupted fill is completed by the next run. Its exit code.
+int ldapadd(const std::map<std::string, std::string>& dc, const std::string& file) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    setenv("LDAPTLS_CACERT", dc.at("SAMBA_CA_FILE").c_str(), 1);
+    setenv("LDAPTLS_REQCERT", "demand", 1);
+    const int quiet = open("/dev/null", O_WRONLY);
+    if (quiet >= 0) dup2(quiet, STDOUT_FILENO);
+    std::vector<std::string> args = {"ldapadd",
+                                     "-c",
+                                     "-x",
+                                     "-H",
+                                     dc.at("SAMBA_URI"),
+                                     "-D",
+                                     dc.at("SAMBA_ADMIN_DN"),
+                                     "-y",
+                                     dc.at("SAMBA_ADMIN_PASSWORD_FILE"),
+                                     "-f",
+                                     file};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp("ldapadd", argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void BM_SambaTestModePass(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::string why;
+  const auto dc = domainController(&why);
+  if (dc.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  const fs::path folder =
+      fs::temp_directory_path() / ("tavlevagt-bench-samba-" + std::to_string(n));
+  fs::create_directories(folder);
+  StillClock clock;
+  tv::Log log(
+      tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
+  tv::Settings connection;
+  connection.LdapServer = dc.at("SAMBA_URI");
+  connection.LdapBind = "simple";
+  connection.LdapBindName = dc.at("SAMBA_ADMIN_DN");
+  connection.LdapPasswordFile = dc.at("SAMBA_ADMIN_PASSWORD_FILE");
+  connection.LdapCaFile = dc.at("SAMBA_CA_FILE");
+  std::unique_ptr<tv::Directory> ldap = tv::openLdapDirectory(connection, log);
+  if (!ldap) {
+    state.SkipWithError("the LDAP directory cannot be opened (see the log)");
+    return;
+  }
+
+  const School s = school(n, dc.at("SAMBA_BASE_DN"));
+  if (accountsIn(*ldap, s.elev) != n) {
+    const fs::path file = folder / "accounts.ldif";
+    std::ofstream(file, std::ios::binary) << s.ldif;
+    std::fprintf(stderr, "filling %s with %d accounts …\n", s.elev.c_str(), n);
+    (void)ldapadd(dc, file.string());
+    fs::remove(file);
+    if (const long found = accountsIn(*ldap, s.elev); found != n) {
+      const std::string text = s.elev + " holds " + std::to_string(found) + " accounts, not " +
+                               std::to_string(n) + " (ldapadd failed?)";
+      state.SkipWithError(text.c_str());
+      return;
+    }
+  }
+
+  tv::test::CountingDirectory directory(*ldap);
+  tv::Ports ports;
+  ports.directory = &directory;
+  ports.clock = &clock;
+  tv::Runtime rt(log, ports, folder.string());
+  rt.settings.BrugerIdentifikation = "employeeNumber";
+  rt.settings.LdapPath = s.root;
+  rt.settings.LogLevel = 1;
+  rt.settings.IDrift = false;
+  (void)log.open();
+  tv::computeLocations(rt);
+  tv::selectPupils(rt);
+  tv::PassCounts counts;
+  directory.reset();
+  for (auto _ : state) {
+    tv::JobReader reader(log, s.job, "brovalt-bench.behandler");
+    tv::JobLine line;
+    tv::synchronisationPass(rt, reader, line, counts);
+  }
+  log.release();
+  fs::remove_all(folder);
+  const tv::test::DirectoryCounts c = directory.counts();
+  state.counters["users"] = n;
+  state.counters["searches"] = static_cast<double>(c.searches);
+  state.counters["search_rows"] = static_cast<double>(c.searchRows);
+  state.counters["binds"] = static_cast<double>(c.binds);
+  state.counters["row_binds"] = static_cast<double>(c.rowBinds);
+  state.counters["commits"] = static_cast<double>(c.commits);
+  state.counters["changes"] = static_cast<double>(c.changes);
+  state.counters["created"] = static_cast<double>(counts.created);
+  state.counters["updated"] = static_cast<double>(counts.updated);
+  state.counters["deactivated"] = static_cast<double>(counts.deactivated);
+}
+BENCHMARK(BM_SambaTestModePass)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
