@@ -23,6 +23,7 @@
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
+#include "text/text.h"
 
 namespace {
 
@@ -295,7 +296,11 @@ struct SambaSchool {
       const std::string cn = "gb-e" + std::to_string(i);
       auto user = pupils.value->create("user", "CN=" + cn);
       (void)user.value->put("sAMAccountName", cn);
-      if (user.value->setInfo() < 0) error = "could not add " + cn;
+      if (tv::Hresult hr = user.value->setInfo(); hr < 0 && error.empty()) {
+        auto why = ldap->lastError();
+        error = tv::format("could not add %s: 0x%X %s", cn.c_str(), static_cast<unsigned>(hr),
+                           why ? why->text.c_str() : "");
+      }
       text += cn + ";" + std::string(32, 'b') + ";Kode1;F;E;2;010110;gb-klasse" +
               std::to_string(i % kSambaClasses) + ";;;;;;;;;\n";
     }
