@@ -8,6 +8,6 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake pkg-config git ca-certificates \
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
-  libldap-dev ldap-utils libcurl4-openssl-dev openssl python3 \
+  libldap-dev ldap-utils libsasl2-modules-gssapi-mit libcurl4-openssl-dev openssl python3 \
   samba-ad-dc samba-ad-provision samba-dsdb-modules winbind smbclient krb5-user libsmbclient-dev samba-dev \
   p7zip-full systemd util-linux iproute2 procps >/dev/null

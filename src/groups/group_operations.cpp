@@ -1,5 +1,7 @@
 #include "groups/group_operations.h"
 
+#include "ports/file_server.h"
+
 #include "directory/escape.h"
 #include "directory/user_queries.h"
 #include "jobdata/job_text.h"
@@ -243,7 +245,17 @@ void SletGruppe(Runtime& rt, const std::string& name) {
     // "." or ".." would name the share root or its parent, never a group's
     // own folder.
     if (!s.ServerShareGruppe.empty() && !plain.empty() && plain != "." && plain != "..") {
-      (void)deleteFolderTree(rt, groupFolderPath(s.ServerShareGruppe, plain));
+      const std::string folder = groupFolderPath(s.ServerShareGruppe, plain);
+      // A UNC path lives on the file server; only a local path is ours to delete.
+      const bool unc = folder.starts_with("\\\\") || folder.starts_with("//");
+      if (unc && rt.ports.files != nullptr) {
+        (void)rt.ports.files->removeTree(folder);
+      } else if (unc) {
+        rt.log.message(1, "** Fejl: SletGruppe(%s) - der er ingen filserver at slette mappen på.\n",
+                       c(plain));
+      } else {
+        (void)deleteFolderTree(rt, folder);
+      }
     }
   }
   if (isStandardGroup(s.GroupListElev, plain) || isStandardGroup(s.GroupListMeda, plain)) {

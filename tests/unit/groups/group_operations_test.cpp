@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "unit/groups/group_fixture.h"
+#include "unit/shares/fake_file_server.h"
 
 namespace tv::test {
 namespace {
@@ -143,6 +144,27 @@ TEST(SletGruppe, DeletesAGroupButKeepsStandardGroups) {
   s.rt.settings.GroupListElev = "ALLE2";
   SletGruppe(s.rt, "alle2");
   EXPECT_FALSE(s.exists(groupDn("alle2")));
+}
+
+TEST(SletGruppe, AFolderOnTheFileServerGoesThroughTheFileServer) {
+  GroupSchool s;
+  FakeFileServer files;
+  files.addRoot("\\\\fs\\grupper");
+  files.addRoot("\\\\fs\\grupper\\7a");
+  files.addRoot("\\\\fs\\grupper\\7a\\opgaver");
+  s.rt.settings.OpretShareGruppe = 2;
+  s.rt.settings.ServerShareGruppe = "\\\\fs\\grupper";
+  s.addGroup("7a", kGroupsDn, "Autooprettet af ZEB (E)");
+  s.addGroup("8b", kGroupsDn, "Autooprettet af ZEB (E)");
+  SletGruppe(s.rt, "8b");  // no file server yet: said, not pretended
+  EXPECT_EQ(s.log(),
+            "** Fejl: SletGruppe(8b) - der er ingen filserver at slette mappen på.\n"
+            "   Sletter gruppen 8b\n");
+  s.rt.ports.files = &files;
+  SletGruppe(s.rt, "7a");
+  EXPECT_FALSE(s.exists(groupDn("7a")));
+  EXPECT_FALSE(files.exists("\\\\fs\\grupper\\7a"));
+  EXPECT_TRUE(files.exists("\\\\fs\\grupper"));
 }
 
 TEST(SletGruppe, MissingGroupIsReportedOnlyAboveLogLevelZero) {
