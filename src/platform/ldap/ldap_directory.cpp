@@ -328,6 +328,11 @@ int LdapDirectory::connect() {
   int version = LDAP_VERSION3;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  // Kerberos asks for the ticket of the server as LdapServer names it, the
+  // way Windows does; libldap would otherwise take the name the server's
+  // address resolves back to, which for a domain controller is often another
+  // alias (or "localhost"), and the ticket request would fail.
+  ldap_set_option(ld, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
   timeval net{kNetworkTimeoutSeconds, 0};
   ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &net);
   timeval op{kOperationTimeoutSeconds, 0};

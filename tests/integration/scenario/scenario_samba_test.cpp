@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,13 +60,42 @@ ScenarioBackend normalisingMemoryBackend() {
   return b;
 }
 
+// Named normalisation "order of accounts sharing an identification": the
+// memory directory returns siblings by name, Samba in the order of their
+// objectGUIDs, which are random and cannot be given on an add. Where two
+// accounts share an identification the job's log depends on which comes
+// first, so the snapshot is loaded again until the domain returns each such
+// group in name order (half the time per pair).
+bool sharedIdentificationsInNameOrder(Directory& directory) {
+  for (const char* attr : {"employeeNumber", "employeeID"}) {
+    std::map<std::string, std::vector<std::string>> holders;  // value -> DNs as returned
+    const Hresult hr =
+        directory.search("OU=ZEB," + dc().baseDn, std::string("(") + attr + "=*)", {attr},
+                         SearchScope::kSubtree, 500, [&holders, attr](const SearchRow& row) {
+                           holders[row.first(attr)].push_back(toLower(row.dn));
+                           return true;
+                         });
+    if (hr < 0) return true;  // nothing to order; the comparison shows the rest
+    for (const auto& [value, dns] : holders) {
+      if (!std::is_sorted(dns.begin(), dns.end())) return false;
+    }
+  }
+  return true;
+}
+
 ScenarioBackend sambaBackend() {
   ScenarioBackend b;
   b.open = [](const std::string& folder, Clock&, Log& log,
               std::string* error) -> std::unique_ptr<Directory> {
-    *error = loadSnapshot(dc(), readWholeFile((fs::path(folder) / "directory.ldif").string()));
-    if (!error->empty()) return nullptr;
-    return openLdapDirectory(adminSettings(), log);
+    const std::string ldif = readWholeFile((fs::path(folder) / "directory.ldif").string());
+    std::unique_ptr<Directory> directory;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      *error = loadSnapshot(dc(), ldif);
+      if (!error->empty()) return nullptr;
+      directory = openLdapDirectory(adminSettings(), log);
+      if (!directory || sharedIdentificationsInNameOrder(*directory)) break;
+    }
+    return directory;
   };
   b.snapshot = [](Directory& d) { return normalisedTree(d, dc().baseDn); };
   return b;
@@ -127,6 +157,9 @@ TEST_P(ScenarioOnSamba, JobLogAsExpectedAndDomainEndsAsMemoryDirectory) {
   ASSERT_FALSE(expectedJob.empty()) << "expected.log has no job part";
   EXPECT_EQ(maskExtendedErrors(jobPart(samba.log)), maskExtendedErrors(expectedJob));
   EXPECT_EQ(samba.directory, memory.directory);
+  if (readWholeFile((dir / "Tavlevagt.ini").string()).find("IDrift=Ja") == std::string::npos) {
+    EXPECT_EQ(samba.directory, samba.before) << "a test run changed the domain";
+  }
   EXPECT_EQ(samba.jobs, memory.jobs);
   int expectedExit = -1;
   if (fs::exists(dir / "expected-exit")) {
