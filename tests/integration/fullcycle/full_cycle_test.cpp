@@ -176,5 +176,75 @@ TEST_F(FullCycle, JobsFromTheJobServerWalkAgainstTheDomainAndTheLogGoesBack) {
   EXPECT_EQ(simpleBind(dc(), anna, "Start#2024a"), 49);
 }
 
+TEST_F(FullCycle, LocationsOfTheDefaultContainerComeFromTheDomain) {
+  logs_.folder.write("Tavlevagt.ini", "[Tavlevagt]\r\nLogLevel=1\r\n");
+  ASSERT_EQ(logs_.log.open(), 0);
+  ASSERT_EQ(loadSettings(rt_), 0);
+  logs_.log.release();
+  const std::string b = dc().baseDn;
+  const std::string z = "OU=ZEB," + b;
+  const std::string expected =
+      " - defaultNamingContext: " + b + "\n - rootDomainNamingContext: " + b + "\n";
+  EXPECT_NE(logs_.text().find(expected), std::string::npos) << logs_.text();
+  EXPECT_NE(
+      logs_.text().find("Trim.ZEBPath: " + z +
+                        "\n"
+                        "Trim.ZEBLdapPath: LDAP://" +
+                        z +
+                        "\n"
+                        "Trim.GruppePath: OU=Grupper," +
+                        z +
+                        "\n"
+                        "Trim.GruppeArkivPath: OU=Arkiv,OU=Grupper," +
+                        z +
+                        "\n"
+                        "Trim.GruppeLdapPath: LDAP://OU=Grupper," +
+                        z +
+                        "\n"
+                        "Trim.GruppeArkivLdapPath: LDAP://OU=Arkiv,OU=Grupper," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderPath: OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderLdapPath: LDAP://OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderArkivPath: OU=Arkiv,OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderArkivLdapPath: LDAP://OU=Arkiv,OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderInaktivePath: OU=Inaktive,OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.MedarbejderInaktiveLdapPath, LDAP://OU=Inaktive,OU=Medarbejder," +
+                        z +
+                        "\n"
+                        "Trim.ElevPath: OU=Elev," +
+                        z +
+                        "\n"
+                        "Trim.ElevLdapPath, LDAP://OU=Elev," +
+                        z +
+                        "\n"
+                        "Trim.ElevArkivPath: OU=Arkiv,OU=Elev," +
+                        z +
+                        "\n"
+                        "Trim.ElevArkivLdapPath: LDAP://OU=Arkiv,OU=Elev," +
+                        z +
+                        "\n"
+                        "Trim.ElevInaktivePath: OU=Inaktive,OU=Elev," +
+                        z +
+                        "\n"
+                        "Trim.ElevInaktiveLdapPath, LDAP://OU=Inaktive,OU=Elev," +
+                        z + "\n"),
+      std::string::npos)
+      << logs_.text();
+  // The DNS name, which the user operations put after "@", comes from the
+  // name translation of the domain.
+  EXPECT_EQ(rt_.trim.dnsDomain, toLower(dc().realm));
+}
+
 }  // namespace
 }  // namespace tv::test
