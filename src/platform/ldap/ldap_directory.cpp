@@ -358,24 +358,24 @@ int LdapDirectory::connect() {
     rc = ldap_start_tls_s(ld, nullptr, nullptr);
     if (rc != LDAP_SUCCESS) return failed(rc, "StartTLS");
   }
-  if (opt_.simple) {
-    // A simple bind sends the password itself; never in clear text. ldaps
-    // connects lazily, so the handshake is forced before the password goes.
-    if (!ldap_tls_inplace(ld)) {
-      ber_socket_t fd = -1;
-      ldap_get_option(ld, LDAP_OPT_DESC, &fd);
-      if (fd < 0) {
-        // Not connected yet: an anonymous RootDSE read opens the connection
-        // (and its TLS session for ldaps://).
-        char noAttrs[] = "1.1";
-        char* attrs[] = {noAttrs, nullptr};
-        LDAPMessage* res = nullptr;
-        rc = ldap_search_ext_s(ld, "", LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0, nullptr,
-                               nullptr, nullptr, 1, &res);
-        ldap_msgfree(res);
-        if (isConnectionLost(rc)) return failed(rc, "connect");
-      }
+  // ldaps connects lazily; both binds must know whether TLS is in place
+  // before they start. An anonymous RootDSE read opens the connection (and
+  // its TLS session for ldaps://).
+  if (!ldap_tls_inplace(ld)) {
+    ber_socket_t fd = -1;
+    ldap_get_option(ld, LDAP_OPT_DESC, &fd);
+    if (fd < 0) {
+      char noAttrs[] = "1.1";
+      char* attrs[] = {noAttrs, nullptr};
+      LDAPMessage* res = nullptr;
+      rc = ldap_search_ext_s(ld, "", LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0, nullptr, nullptr,
+                             nullptr, 1, &res);
+      ldap_msgfree(res);
+      if (isConnectionLost(rc)) return failed(rc, "connect");
     }
+  }
+  if (opt_.simple) {
+    // A simple bind sends the password itself; never in clear text.
     if (!ldap_tls_inplace(ld)) {
       fail(hresultFromLdap(13), 13,
            "simple bind refused: the connection to " + opt_.uris +
@@ -392,6 +392,12 @@ int LdapDirectory::connect() {
                           nullptr);
     if (rc != LDAP_SUCCESS) return failed(rc, "simple bind");
   } else {
+    // Domain controllers refuse a Kerberos signing/sealing layer inside TLS;
+    // there TLS alone protects the connection.
+    if (ldap_tls_inplace(ld)) {
+      char noLayer[] = "maxssf=0";
+      ldap_set_option(ld, LDAP_OPT_X_SASL_SECPROPS, noLayer);
+    }
     rc = ldap_sasl_interactive_bind_s(ld, nullptr, "GSSAPI", nullptr, nullptr, LDAP_SASL_QUIET,
                                       saslDefaults, nullptr);
     if (rc != LDAP_SUCCESS) return failed(rc, "SASL/GSSAPI bind");

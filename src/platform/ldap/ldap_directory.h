@@ -3,11 +3,13 @@
 // the servers of `LdapServer` (ldaps:// or ldap:// with `LdapStartTls`),
 // SASL/GSSAPI with the machine's keytab (`LdapBind` gssapi) or a simple bind
 // as `LdapBindName` with the password in `LdapPasswordFile`, and the CA file
-// that verifies the server's certificate. Referrals are not chased; a dropped
-// connection is made again once per call. Passwords are only ever sent over
-// an encrypted connection. Opening it sets SIGPIPE to be ignored (when it
-// is at its default), so a dropped connection fails a call instead of ending
-// the process.
+// that verifies the server's certificate. Kerberos asks for the ticket of the
+// server as LdapServer names it (no reverse lookup of its address); over
+// ldap:// the Kerberos layer seals the connection, inside TLS none is asked
+// for. Referrals are not chased; a dropped connection is made again once per
+// call. Passwords are only ever sent over an encrypted connection. Opening it
+// sets SIGPIPE to be ignored (when it is at its default), so a dropped
+// connection fails a call instead of ending the process.
 #pragma once
 
 #include <memory>

@@ -261,25 +261,40 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   if (!m) {
     return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "00000525: no object " + memberDn);
   }
-  std::vector<std::string> values = store_->valuesOf(*key, *g, store_->idMember);
-  auto pos = std::find_if(values.begin(), values.end(),
-                          [&](const std::string& v) { return treeKeyOf(v) == memberKey; });
-  if (add && pos != values.end()) {
+  // The memberOf index answers "is it a member" without walking the group,
+  // and is kept up to date one member at a time, so filling a group of
+  // thousands costs no more per member than filling a small one.
+  auto& groupsOfMember = store_->memberOf[*memberKey];
+  const bool isMember =
+      std::find(groupsOfMember.begin(), groupsOfMember.end(), *key) != groupsOfMember.end();
+  if (add && isMember) {
     return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists),
                         "00000562: " + memberDn + " is already a member");
   }
-  if (!add && pos == values.end()) {
+  if (!add && !isMember) {
+    if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);
     return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
                         "00000561: " + memberDn + " is not a member");
   }
-  store_->unindexMembers(*key, *g);
+  Store::Attr* values = Store::attr(*g, store_->idMember);
   if (add) {
-    values.push_back(m->dn);
+    if (values == nullptr) {
+      Store::set(*g, store_->idMember, {m->dn});
+    } else {
+      values->values.push_back(m->dn);
+    }
+    groupsOfMember.push_back(*key);
   } else {
-    values.erase(pos);
+    if (values != nullptr) {
+      auto pos = std::find_if(values->values.begin(), values->values.end(),
+                              [&](const std::string& v) { return treeKeyOf(v) == memberKey; });
+      if (pos != values->values.end()) values->values.erase(pos);
+      if (values->values.empty()) Store::set(*g, store_->idMember, {});
+    }
+    groupsOfMember.erase(std::remove(groupsOfMember.begin(), groupsOfMember.end(), *key),
+                         groupsOfMember.end());
+    if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);
   }
-  Store::set(*g, store_->idMember, std::move(values));
-  store_->indexMembers(*key, *g);
   store_->touch(*g);
   loaded_ = false;
   cache_.clear();

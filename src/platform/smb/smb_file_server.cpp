@@ -226,6 +226,9 @@ std::unique_ptr<SmbFileServer> SmbFileServer::open(const SmbCredentials& credent
   if (credentials.kerberos) {
     libnetapi_set_use_kerberos(impl->net);
     libnetapi_set_use_ccache(impl->net);
+    // Without a password libnetapi asks for one on the terminal before it
+    // takes the ticket from the cache; a service must never wait for input.
+    libnetapi_set_password(impl->net, "");
   } else {
     libnetapi_set_username(impl->net, credentials.user.c_str());
     libnetapi_set_password(impl->net, credentials.password.c_str());

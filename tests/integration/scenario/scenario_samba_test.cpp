@@ -67,18 +67,22 @@ ScenarioBackend normalisingMemoryBackend() {
 // first, so the snapshot is loaded again until the domain returns each such
 // group in name order (half the time per pair).
 bool sharedIdentificationsInNameOrder(Directory& directory) {
-  for (const char* attr : {"employeeNumber", "employeeID"}) {
-    std::map<std::string, std::vector<std::string>> holders;  // value -> DNs as returned
-    const Hresult hr =
-        directory.search("OU=ZEB," + dc().baseDn, std::string("(") + attr + "=*)", {attr},
-                         SearchScope::kSubtree, 500, [&holders, attr](const SearchRow& row) {
-                           holders[row.first(attr)].push_back(toLower(row.dn));
-                           return true;
-                         });
-    if (hr < 0) return true;  // nothing to order; the comparison shows the rest
-    for (const auto& [value, dns] : holders) {
-      if (!std::is_sorted(dns.begin(), dns.end())) return false;
-    }
+  // The filter the user lists are read with: Samba's order depends on it.
+  std::map<std::string, std::vector<std::string>> holders;  // attr=value -> DNs as returned
+  const Hresult hr = directory.search(
+      "OU=ZEB," + dc().baseDn, "(&(objectCategory=person)(objectClass=user)(cn=*))",
+      {"employeeNumber", "employeeID"}, SearchScope::kSubtree, 500,
+      [&holders](const SearchRow& row) {
+        for (const char* attr : {"employeeNumber", "employeeID"}) {
+          if (const std::string v = row.first(attr); !v.empty()) {
+            holders[std::string(attr) + "=" + v].push_back(toLower(row.dn));
+          }
+        }
+        return true;
+      });
+  if (hr < 0) return true;  // nothing to order; the comparison shows the rest
+  for (const auto& [value, dns] : holders) {
+    if (!std::is_sorted(dns.begin(), dns.end())) return false;
   }
   return true;
 }
