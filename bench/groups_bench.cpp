@@ -24,23 +24,14 @@
 #include "ports/clock.h"
 #include "service/runtime.h"
 #include "text/text.h"
+#include "still_clock.h"
 
 namespace {
 
 constexpr int kPupils = 10000;
 constexpr int kClasses = 400;
 
-class StillClock : public tv::Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t t) const override {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
+using tv::bench::StillClock;
 
 // Forwards to another directory and counts the calls that cost a round trip.
 class CountingDirectory : public tv::Directory {

@@ -16,20 +16,11 @@
 #include "ports/clock.h"
 #include "service/runtime.h"
 #include "sync/sync_pass.h"
+#include "still_clock.h"
 
 namespace {
 
-class StillClock : public tv::Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t t) const override {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
+using tv::bench::StillClock;
 
 std::string idOf(const char* tag, int i) {
   char buf[40];
