@@ -6,7 +6,7 @@
 namespace tv {
 namespace {
 
-using test::AccountSpec;
+using test::AccountShape;
 using test::idFor;
 using test::kElev;
 using test::kMeda;
@@ -126,7 +126,7 @@ TEST(TjekEksisterendeBruger, DisabledAccountIsEnabledShownAndMovedBack) {
   s.addOu(std::string("OU=Inaktive,") + kElev);
   s.addUser(
       "hans_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("h"),
-      AccountSpec::marked("Autooprettet af ZEB (1)", true, "msExchHideFromAddressLists: TRUE\n"));
+      AccountShape::marked("Autooprettet af ZEB (1)", true, "msExchHideFromAddressLists: TRUE\n"));
   FileUser u = record("hans", idFor("h"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
   const std::string dn = std::string("CN=hans,") + kElev;
@@ -147,7 +147,7 @@ TEST(TjekEksisterendeBruger, ConflictWithAnActiveAccountLeavesTheDisabledOneAlon
   Site s;
   s.addOu(std::string("OU=Inaktive,") + kElev);
   const std::string inactive = s.addUser("hans_inaktiv", std::string("OU=Inaktive,") + kElev,
-                                         idFor("h"), AccountSpec::disabledOne());
+                                         idFor("h"), AccountShape::disabledOne());
   s.addUser("hans", kElev, idFor("z"));
   std::string before = s.directory.saveLdif();
   FileUser u = record("hans", idFor("h"));
@@ -161,7 +161,7 @@ TEST(TjekEksisterendeBruger, ConflictWithAnActiveAccountLeavesTheDisabledOneAlon
   Site t;
   t.addOu(std::string("OU=Inaktive,") + kElev);
   t.addUser("ida_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("i"),
-            AccountSpec::disabledOne());
+            AccountShape::disabledOne());
   t.addUser("ida", kElev, "");
   FileUser v = record("ida", idFor("i"));
   EXPECT_EQ(TjekEksisterendeBruger(t.rt, v), 1);
@@ -181,7 +181,7 @@ TEST(TjekEksisterendeBruger, LoginTakenOutsideTheSystemBlocksCreation) {
 
 TEST(TjekEksisterendeBruger, ForeignAccountWithTheIdentificationIsArchived) {
   Site s;
-  s.addUser("kaj", kElev, idFor("k"), AccountSpec::marked("Oprettet i haanden"));
+  s.addUser("kaj", kElev, idFor("k"), AccountShape::marked("Oprettet i haanden"));
   FileUser u = record("kaj", idFor("k"));
   EXPECT_EQ(TjekEksisterendeBruger(s.rt, u), 1);
   EXPECT_EQ(s.value(std::string("CN=kaj,OU=Arkiv,") + kElev, "sAMAccountName"), "kaj") << s.log();

@@ -6,7 +6,7 @@
 namespace tv {
 namespace {
 
-using test::AccountSpec;
+using test::AccountShape;
 using test::dirRecord;
 using test::idFor;
 using test::kElev;
@@ -66,7 +66,7 @@ TEST(NedlaegBruger, LoginsAndPlacesThatNeedNoChange) {
   // A login that already carries the suffix keeps it.
   s.rt.settings.RenameInaktiv = true;
   const std::string other =
-      s.addUser("cede_inaktiv", kElev, idFor("c"), AccountSpec::disabledOne());
+      s.addUser("cede_inaktiv", kElev, idFor("c"), AccountShape::disabledOne());
   s.clearLog();
   (void)NedlaegBruger(s.rt, dirRecord("cede_inaktiv", other));
   EXPECT_EQ(s.value(std::string("CN=cede_inaktiv,OU=Inaktive,") + kElev, "sAMAccountName"),
@@ -81,7 +81,7 @@ TEST(NedlaegBruger, ConfiguredAttributesAreClearedWhenTheyHoldValues) {
   s.select(false);
   const std::string dn = s.addUser(
       "anbe", kElev, idFor("a"),
-      AccountSpec::marked("Autooprettet af ZEB (1)", false, "telephoneNumber: 11\nmobile: 22\n"));
+      AccountShape::marked("Autooprettet af ZEB (1)", false, "telephoneNumber: 11\nmobile: 22\n"));
   (void)NedlaegBruger(s.rt, dirRecord("anbe", dn));
   const std::string moved = std::string("CN=anbe_inaktiv,OU=Inaktive,") + kElev;
   EXPECT_EQ(s.value(moved, "telephoneNumber"), "<none>");
@@ -97,7 +97,7 @@ TEST(NedlaegBruger, TakenInactiveLoginKeepsTheAccountInPlace) {
   Site s;
   s.addOu(std::string("OU=Inaktive,") + kElev);
   s.addUser("anbe_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("x"),
-            AccountSpec::disabledOne());
+            AccountShape::disabledOne());
   const std::string dn = s.addUser("anbe", kElev, idFor("a"));
   (void)NedlaegBruger(s.rt, dirRecord("anbe", dn));
   EXPECT_EQ(s.uac(dn), 514) << "disabled, but not moved";
@@ -119,10 +119,10 @@ TEST(NedlaegBruger, SuffixThatWouldOverrunTheLoginIsRefused) {
 
 TEST(ArkiverBruger, ForeignAccountsAreArchivedOnlyInsideTheSystemContainer) {
   Site s;
-  const std::string inside = s.addUser("anbe", kElev, idFor("a"), AccountSpec::marked("Hånd"));
+  const std::string inside = s.addUser("anbe", kElev, idFor("a"), AccountShape::marked("Hånd"));
   s.addOu("OU=Andre,DC=skole,DC=test");
   const std::string outside =
-      s.addUser("bobo", "OU=Andre,DC=skole,DC=test", idFor("b"), AccountSpec::marked(""));
+      s.addUser("bobo", "OU=Andre,DC=skole,DC=test", idFor("b"), AccountShape::marked(""));
   (void)NedlaegBruger(s.rt, dirRecord("anbe", inside));
   EXPECT_EQ(s.uac(std::string("CN=anbe,OU=Arkiv,") + kElev), 512) << "archived, not disabled";
   EXPECT_TRUE(s.logHas("    anbe kan ikke nedlægges da brugeren ikke er vedligeholdt af ZEB.\n"));

@@ -6,7 +6,7 @@
 namespace tv {
 namespace {
 
-using test::AccountSpec;
+using test::AccountShape;
 using test::dirRecord;
 using test::idFor;
 using test::kElev;
@@ -20,7 +20,7 @@ TEST(RetBrugerLogin, RenameMovesLoginPrincipalAndPrimaryAddress) {
   s.rt.settings.RunScriptPreRenameMeda = "script/omdoeb.cmd";
   s.select(true);
   s.addUser("anbe", kMeda, idFor("a"),
-            AccountSpec::marked("Autooprettet af ZEB (1)", false,
+            AccountShape::marked("Autooprettet af ZEB (1)", false,
                                 "proxyAddresses: SMTP:anbe@skole.dk\nproxyAddresses: X400:c=dk\n"));
   FileUser u = record("anbe2", idFor("a"));
   RetBrugerLogin(s.rt, u, "anbe");
@@ -43,7 +43,7 @@ TEST(RetBrugerLogin, DisabledPupilIsRenamedInsideTheInactiveContainer) {
   Site s;
   s.addOu(std::string("OU=Inaktive,") + kElev);
   s.addUser("hans_inaktiv", std::string("OU=Inaktive,") + kElev, idFor("h"),
-            AccountSpec::disabledOne());
+            AccountShape::disabledOne());
   FileUser u = record("hans", idFor("h"));
   RetBrugerLogin(s.rt, u, "hans_inaktiv");
   EXPECT_EQ(s.value(std::string("CN=hans,OU=Inaktive,") + kElev, "sAMAccountName"), "hans")
@@ -75,10 +75,10 @@ TEST(RetBrugerLogin, AccountWhoseSidCannotBeReadKeepsItsOldHomeDirectory) {
   s.rt.settings.HomeDirDriveMeda = "H:";
   s.rt.settings.FileServerShareMeda = "\\\\fil1\\ansatte";
   s.select(true);
-  AccountSpec spec;
-  spec.withSid = false;
-  spec.extra = "homeDirectory: \\\\fil1\\ansatte\\anbe\n";
-  s.addUser("anbe", kMeda, idFor("a"), spec);
+  AccountShape shape;
+  shape.withSid = false;
+  shape.extra = "homeDirectory: \\\\fil1\\ansatte\\anbe\n";
+  s.addUser("anbe", kMeda, idFor("a"), shape);
   FileUser u = record("bnbe", idFor("a"));
   RetBrugerLogin(s.rt, u, "anbe");
   const std::string dn = std::string("CN=bnbe,") + kMeda;

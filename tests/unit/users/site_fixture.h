@@ -43,19 +43,19 @@ inline MemoryDirectoryOptions siteOptions(bool mail) {
   return o;
 }
 
-struct AccountSpec {
+struct AccountShape {
   bool disabled = false;
   std::string marking = "Autooprettet af ZEB (12345)";  // "" : none
   std::string extra;                                    // further LDIF lines, each ending in "\n"
   bool withSid = true;
 
-  static AccountSpec disabledOne() {
-    AccountSpec a;
+  static AccountShape disabledOne() {
+    AccountShape a;
     a.disabled = true;
     return a;
   }
-  static AccountSpec marked(std::string marking, bool disabled = false, std::string extra = "") {
-    AccountSpec a;
+  static AccountShape marked(std::string marking, bool disabled = false, std::string extra = "") {
+    AccountShape a;
     a.marking = std::move(marking);
     a.disabled = disabled;
     a.extra = std::move(extra);
@@ -101,24 +101,24 @@ struct Site {
 
   // Adds an account cn below container (a DN).
   std::string addUser(const std::string& cn, const std::string& container, const std::string& id,
-                      const AccountSpec& spec = {}) {
+                      const AccountShape& shape = {}) {
     const std::string dn = "CN=" + cn + "," + container;
     std::string entry =
         "dn: " + dn +
         "\nobjectClass: top\nobjectClass: person\nobjectClass: "
         "organizationalPerson\nobjectClass: user\ncn: " +
         cn + "\nobjectCategory: CN=Person,CN=Schema,CN=Configuration,DC=skole,DC=test\n" +
-        "sAMAccountName: " + cn + "\nuserAccountControl: " + (spec.disabled ? "514" : "512") +
+        "sAMAccountName: " + cn + "\nuserAccountControl: " + (shape.disabled ? "514" : "512") +
         "\npwdLastSet: 1\n";
     if (!id.empty()) entry += "employeeNumber: " + id + "\n";
     // Accounts from a snapshot carry the SID the domain gave them.
-    if (spec.withSid)
+    if (shape.withSid)
       entry +=
           "objectSid:: " +
           cipher::base64Encode(*sidFromString("S-1-5-21-1-2-3-" + std::to_string(1100 + ++rid_))) +
           "\n";
-    if (!spec.marking.empty()) entry += "description: " + spec.marking + "\n";
-    entry += spec.extra;
+    if (!shape.marking.empty()) entry += "description: " + shape.marking + "\n";
+    entry += shape.extra;
     ldif = directory.saveLdif() + "\n" + entry + "\n";
     EXPECT_EQ(directory.loadLdif(ldif), "");
     return dn;

@@ -7,7 +7,7 @@
 namespace tv {
 namespace {
 
-using test::AccountSpec;
+using test::AccountShape;
 using test::dirRecord;
 using test::idFor;
 using test::kElev;
@@ -19,7 +19,7 @@ TEST(SaetAttribut, WritesOnlyWhatDiffersAndClearsOnlyWhatHasAValue) {
   Site s;
   const std::string dn = s.addUser(
       "anbe", kElev, idFor("a"),
-      AccountSpec::marked("Autooprettet af ZEB (1)", false, "title: Elev\nmobile: 12345678\n"));
+      AccountShape::marked("Autooprettet af ZEB (1)", false, "title: Elev\nmobile: 12345678\n"));
   auto o = s.at(dn);
   SaetAttribut(s.rt, "anbe", *o, "title", "Elev");
   SaetAttribut(s.rt, "anbe", *o, "company", "");
@@ -86,7 +86,7 @@ TEST(FieldMap, InitialsTakeLoginsOfAtMostEightCharacters) {
 TEST(ValidBWUser, MarkingAndPlaceDecide) {
   Site s;
   const std::string good = s.addUser("anbe", kElev, idFor("a"));
-  const std::string unmarked = s.addUser("bobo", kElev, idFor("b"), AccountSpec::marked(""));
+  const std::string unmarked = s.addUser("bobo", kElev, idFor("b"), AccountShape::marked(""));
   s.addOu("OU=Andet,OU=ZEB,DC=skole,DC=test");
   const std::string elsewhere = s.addUser("cede", "OU=Andet,OU=ZEB,DC=skole,DC=test", idFor("c"));
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(good)), 1);
@@ -115,7 +115,7 @@ TEST(ValidBWUser, MarkingThatIsNotTextCountsAsMissing) {
   const std::string dn = s.addUser("anbe", kElev, idFor("a"));
   // The number in userAccountControl is no marking; description is read instead.
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(dn)), 1);
-  const std::string bare = s.addUser("bobo", kElev, idFor("b"), AccountSpec::marked(""));
+  const std::string bare = s.addUser("bobo", kElev, idFor("b"), AccountShape::marked(""));
   EXPECT_EQ(ValidBWUser(s.rt, *s.at(bare)), 0);
 }
 
@@ -124,7 +124,7 @@ TEST(OpdaterBruger, UnchangedAccountCausesNoWrite) {
   s.rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"title", "*Elev"}};
   s.select(false);
   const std::string dn = s.addUser("anbe", kElev, idFor("a"),
-                                   AccountSpec::marked("Autooprettet af ZEB (12345)", false,
+                                   AccountShape::marked("Autooprettet af ZEB (12345)", false,
                                                        "givenName: Anna\nsn: Berg\ntitle: Elev\n"));
   std::string usn = s.value(dn, "uSNChanged");
   DirUser d = dirRecord("anbe", dn, idFor("a"));
@@ -148,7 +148,7 @@ TEST(OpdaterBruger, ChangedFieldsAndPathsAreWrittenOnce) {
   s.select(false);
   const std::string dn =
       s.addUser("anbe", kElev, idFor("a"),
-                AccountSpec::marked("Autooprettet af ZEB (12345)", false, "givenName: Ana\n"));
+                AccountShape::marked("Autooprettet af ZEB (12345)", false, "givenName: Ana\n"));
   DirUser d = dirRecord("anbe", dn, idFor("a"));
   FileUser u = record("anbe", idFor("a"));
   OpdaterBruger(s.rt, d, u);
@@ -216,7 +216,7 @@ TEST(OpdaterBruger, ForeignAccountIsArchivedNotUpdated) {
   Site s;
   s.rt.settings.ElevFelter = {{"givenName", "fornavn"}};
   s.select(false);
-  const std::string dn = s.addUser("anbe", kElev, idFor("a"), AccountSpec::marked("Lærer-konto"));
+  const std::string dn = s.addUser("anbe", kElev, idFor("a"), AccountShape::marked("Lærer-konto"));
   DirUser d = dirRecord("anbe", dn, idFor("a"));
   FileUser u = record("anbe", idFor("a"));
   OpdaterBruger(s.rt, d, u);
@@ -247,10 +247,10 @@ TEST(Mailbox, HandsOverOnlyUsersWithoutAddressAndMailbox) {
   s.select(true);
   const std::string withMail =
       s.addUser("anbe", kMeda, idFor("a"),
-                AccountSpec::marked("Autooprettet af ZEB (1)", false, "mail: anbe@skole.dk\n"));
+                AccountShape::marked("Autooprettet af ZEB (1)", false, "mail: anbe@skole.dk\n"));
   const std::string withStore = s.addUser(
       "bobo", kMeda, idFor("b"),
-      AccountSpec::marked("Autooprettet af ZEB (1)", false, "homeMDB: CN=DB1,DC=skole,DC=test\n"));
+      AccountShape::marked("Autooprettet af ZEB (1)", false, "homeMDB: CN=DB1,DC=skole,DC=test\n"));
   const std::string bare = s.addUser("cede", kMeda, idFor("c"));
   for (const auto& [login, dn] : std::vector<std::pair<std::string, std::string>>{
            {"anbe", withMail}, {"bobo", withStore}, {"cede", bare}, {"cede", bare}}) {
@@ -270,7 +270,7 @@ TEST(Mailbox, HandsOverOnlyUsersWithoutAddressAndMailbox) {
 namespace tv {
 namespace {
 
-using test::AccountSpec;
+using test::AccountShape;
 using test::dirRecord;
 using test::idFor;
 using test::kElev;
@@ -303,7 +303,7 @@ TEST(OpdaterBruger, EnabledAccountThatCouldNotBeMovedIsStillUpdated) {
   s.select(false);
   s.addOu(std::string("OU=Inaktive,") + kElev);
   const std::string dn = s.addUser("hans", std::string("OU=Inaktive,") + kElev, idFor("h"),
-                                   AccountSpec::disabledOne());
+                                   AccountShape::disabledOne());
   DirUser d = dirRecord("hans", dn, idFor("h"));
   FileUser u = record("hans", idFor("h"));
   OpdaterBruger(s.rt, d, u);
@@ -327,7 +327,7 @@ TEST(UserList, RowsCarryWhatTheUpdateReads) {
   s.rt.settings.ElevFelter = {{"FirstName", "fornavn"}, {"title", "*Elev"}};
   s.select(false);
   s.addUser("anbe", test::kElev, test::idFor("a"),
-            test::AccountSpec::marked("Autooprettet af ZEB (1)", false, "givenName: Anna\n"));
+            test::AccountShape::marked("Autooprettet af ZEB (1)", false, "givenName: Anna\n"));
   auto list = GetADBrugerListe(s.rt, s.rt.trim.ldapPath, true, {});
   ASSERT_EQ(list.users.size(), 1u);
   ASSERT_NE(list.users[0].row, nullptr);
