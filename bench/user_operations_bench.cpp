@@ -339,7 +339,7 @@ void BM_LiveUnchangedPassSamba(benchmark::State& state) {
   state.counters["ldapsearch_s"] = searchSeconds / static_cast<double>(state.iterations());
   state.counters["ratio"] = searchSeconds > 0 ? passSeconds / searchSeconds : 0;
 }
-BENCHMARK(BM_LiveUnchangedPassSamba)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LiveUnchangedPassSamba)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
