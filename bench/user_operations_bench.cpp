@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "config/locations.h"
@@ -20,8 +22,8 @@
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
-#include "sync/sync_pass.h"
 #include "still_clock.h"
+#include "sync/sync_pass.h"
 
 namespace {
 
@@ -180,46 +182,56 @@ void emptyContainer(tv::Directory& dir, const std::string& path) {
   }
 }
 
-void BM_LiveCreatePassSamba(benchmark::State& state) {
-  auto env = sambaEnv();
-  if (env.empty()) {
-    state.SkipWithError("TAVLEVAGT_SAMBA_ENV is not set");
-    return;
-  }
-  const int n = static_cast<int>(state.range(0));
-  std::string job;
-  for (int i = 0; i < n; ++i) job += pupil(i);
+// A live runtime over the test domain controller, its pupils below OU=ZEB.
+struct SambaBench {
+  std::map<std::string, std::string> env = sambaEnv();
   StillClock clock;
-  auto folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-users-samba";
-  std::filesystem::create_directories(folder);
-  tv::Log log(
-      tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
-  tv::Settings ls;
-  ls.LdapServer = env["SAMBA_URI"];
-  ls.LdapBind = "simple";
-  ls.LdapBindName = env["SAMBA_ADMIN_DN"];
-  ls.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
-  ls.LdapCaFile = env["SAMBA_CA_FILE"];
-  auto directory = tv::openLdapDirectory(ls, log);
-  if (!directory) {
-    state.SkipWithError("no LDAP connection");
-    return;
+  std::filesystem::path folder;
+  tv::Log log;
+  std::unique_ptr<tv::Directory> directory;
+  std::optional<tv::Runtime> rt;
+  std::string base;
+
+  explicit SambaBench(const std::string& name)
+      : folder(std::filesystem::temp_directory_path() / name),
+        log(tv::Log::Options{(std::filesystem::create_directories(folder), folder.string()),
+                             "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr}) {
+    if (env.empty()) return;
+    tv::Settings ls;
+    ls.LdapServer = env["SAMBA_URI"];
+    ls.LdapBind = "simple";
+    ls.LdapBindName = env["SAMBA_ADMIN_DN"];
+    ls.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
+    ls.LdapCaFile = env["SAMBA_CA_FILE"];
+    directory = tv::openLdapDirectory(ls, log);
+    if (!directory) return;
+    tv::Ports ports;
+    ports.directory = directory.get();
+    ports.clock = &clock;
+    rt.emplace(log, ports, folder.string());
+    rt->settings.BrugerIdentifikation = "employeeNumber";
+    rt->settings.LogLevel = 1;
+    rt->settings.IDrift = true;
+    rt->settings.BrugUuidDrift = true;
+    rt->settings.ElevFelter = {
+        {"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
+    (void)log.open();
+    base = env["SAMBA_BASE_DN"];
   }
-  tv::Ports ports;
-  ports.directory = directory.get();
-  ports.clock = &clock;
-  tv::Runtime rt(log, ports, folder.string());
-  rt.settings.BrugerIdentifikation = "employeeNumber";
-  rt.settings.LogLevel = 1;
-  rt.settings.IDrift = true;
-  rt.settings.BrugUuidDrift = true;
-  rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
-  (void)log.open();
-  const std::string base = env["SAMBA_BASE_DN"];
-  auto root = directory->bind("LDAP://" + base);
-  for (auto _ : state) {
-    state.PauseTiming();
-    emptyContainer(*directory, "LDAP://OU=ZEB," + base);
+  ~SambaBench() {
+    log.release();
+    std::filesystem::remove_all(folder);
+  }
+
+  // Why the benchmark cannot run, or "".
+  [[nodiscard]] std::string unusable() const {
+    if (env.empty()) return "TAVLEVAGT_SAMBA_ENV is not set";
+    return rt ? "" : "no LDAP connection";
+  }
+
+  // OU=ZEB and OU=Elev below it, then the locations and the pupils selected.
+  void ensureTree() {
+    auto root = directory->bind("LDAP://" + base);
     if (auto zeb = directory->bind("LDAP://OU=ZEB," + base); !zeb.ok() && root.ok()) {
       auto ou = root.value->create("organizationalUnit", "OU=ZEB");
       if (ou.ok()) (void)ou.value->setInfo();
@@ -228,21 +240,44 @@ void BM_LiveCreatePassSamba(benchmark::State& state) {
       auto ou = zeb.value->create("organizationalUnit", "OU=Elev");
       if (ou.ok()) (void)ou.value->setInfo();
     }
-    tv::computeLocations(rt);
-    tv::selectPupils(rt);
-    state.ResumeTiming();
+    tv::computeLocations(*rt);
+    tv::selectPupils(*rt);
+  }
+
+  tv::PassCounts pass(const std::string& job) {
     tv::PassCounts counts;
     tv::JobReader reader(log, job, "brovalt-bench.behandler");
     tv::JobLine line;
-    tv::synchronisationPass(rt, reader, line, counts);
-    if (counts.created != static_cast<std::size_t>(n)) {
+    tv::synchronisationPass(*rt, reader, line, counts);
+    return counts;
+  }
+};
+
+std::string pupilJob(int n) {
+  std::string job;
+  for (int i = 0; i < n; ++i) job += pupil(i);
+  return job;
+}
+
+void BM_LiveCreatePassSamba(benchmark::State& state) {
+  SambaBench bench("tavlevagt-bench-users-samba");
+  if (std::string why = bench.unusable(); !why.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  const int n = static_cast<int>(state.range(0));
+  const std::string job = pupilJob(n);
+  for (auto _ : state) {
+    state.PauseTiming();
+    emptyContainer(*bench.directory, "LDAP://OU=ZEB," + bench.base);
+    bench.ensureTree();
+    state.ResumeTiming();
+    if (bench.pass(job).created != static_cast<std::size_t>(n)) {
       state.SkipWithError("not all created");
       break;
     }
   }
-  emptyContainer(*directory, "LDAP://OU=ZEB," + base);
-  log.release();
-  std::filesystem::remove_all(folder);
+  emptyContainer(*bench.directory, "LDAP://OU=ZEB," + bench.base);
   state.counters["users_per_second"] =
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
@@ -253,73 +288,29 @@ BENCHMARK(BM_LiveCreatePassSamba)->Arg(1000)->Unit(benchmark::kMillisecond)->Ite
 // columns the pass's list search asks for. The accounts are made once by a
 // creation pass (not timed) and kept for the runs that follow.
 void BM_LiveUnchangedPassSamba(benchmark::State& state) {
-  auto env = sambaEnv();
-  if (env.empty()) {
-    state.SkipWithError("TAVLEVAGT_SAMBA_ENV is not set");
+  SambaBench bench("tavlevagt-bench-unchanged-samba");
+  if (std::string why = bench.unusable(); !why.empty()) {
+    state.SkipWithError(why.c_str());
     return;
   }
   const int n = static_cast<int>(state.range(0));
-  std::string job;
-  for (int i = 0; i < n; ++i) job += pupil(i);
-  StillClock clock;
-  auto folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-unchanged-samba";
-  std::filesystem::create_directories(folder);
-  tv::Log log(
-      tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
-  tv::Settings ls;
-  ls.LdapServer = env["SAMBA_URI"];
-  ls.LdapBind = "simple";
-  ls.LdapBindName = env["SAMBA_ADMIN_DN"];
-  ls.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
-  ls.LdapCaFile = env["SAMBA_CA_FILE"];
-  auto directory = tv::openLdapDirectory(ls, log);
-  if (!directory) {
-    state.SkipWithError("no LDAP connection");
-    return;
-  }
-  tv::Ports ports;
-  ports.directory = directory.get();
-  ports.clock = &clock;
-  tv::Runtime rt(log, ports, folder.string());
-  rt.settings.BrugerIdentifikation = "employeeNumber";
-  rt.settings.LogLevel = 1;
-  rt.settings.IDrift = true;
-  rt.settings.BrugUuidDrift = true;
-  rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
-  (void)log.open();
-  const std::string base = env["SAMBA_BASE_DN"];
-  auto root = directory->bind("LDAP://" + base);
-  if (auto zeb = directory->bind("LDAP://OU=ZEB," + base); !zeb.ok() && root.ok()) {
-    auto ou = root.value->create("organizationalUnit", "OU=ZEB");
-    if (ou.ok()) (void)ou.value->setInfo();
-  }
-  if (auto zeb = directory->bind("LDAP://OU=ZEB," + base); zeb.ok()) {
-    auto ou = zeb.value->create("organizationalUnit", "OU=Elev");
-    if (ou.ok()) (void)ou.value->setInfo();
-  }
-  tv::computeLocations(rt);
-  tv::selectPupils(rt);
-  auto runPass = [&] {
-    tv::PassCounts counts;
-    tv::JobReader reader(log, job, "brovalt-bench.behandler");
-    tv::JobLine line;
-    tv::synchronisationPass(rt, reader, line, counts);
-    return counts;
-  };
-  runPass();  // makes the accounts that are missing; the runs below find them all
-  std::string attrs = "name sAMAccountName whenChanged employeeNumber userAccountControl "
-                      "description homeDirectory homeDrive profilePath userParameters mail "
-                      "homeMDB givenName sn displayName";
+  const std::string job = pupilJob(n);
+  bench.ensureTree();
+  (void)bench.pass(job);  // makes the accounts that are missing
+  auto& env = bench.env;
+  const std::string attrs =
+      "name sAMAccountName whenChanged employeeNumber userAccountControl description "
+      "homeDirectory homeDrive profilePath userParameters mail homeMDB givenName sn displayName";
   const std::string search =
       "LDAPTLS_CACERT='" + env["SAMBA_CA_FILE"] + "' ldapsearch -LLL -H '" + env["SAMBA_URI"] +
       "' -D '" + env["SAMBA_ADMIN_DN"] + "' -y '" + env["SAMBA_ADMIN_PASSWORD_FILE"] +
-      "' -b 'OU=Elev,OU=ZEB," + base +
+      "' -b 'OU=Elev,OU=ZEB," + bench.base +
       "' -E pr=20/noprompt '(&(objectCategory=person)(objectClass=user)(cn=*))' " + attrs +
       " > /dev/null";
   double passSeconds = 0, searchSeconds = 0;
   for (auto _ : state) {
     auto t0 = std::chrono::steady_clock::now();
-    auto counts = runPass();
+    auto counts = bench.pass(job);
     auto t1 = std::chrono::steady_clock::now();
     if (counts.updated != static_cast<std::size_t>(n)) {
       state.SkipWithError("not all matched");
@@ -333,13 +324,16 @@ void BM_LiveUnchangedPassSamba(benchmark::State& state) {
     passSeconds += std::chrono::duration<double>(t1 - t0).count();
     searchSeconds += std::chrono::duration<double>(s1 - s0).count();
   }
-  log.release();
-  std::filesystem::remove_all(folder);
   state.counters["pass_s"] = passSeconds / static_cast<double>(state.iterations());
   state.counters["ldapsearch_s"] = searchSeconds / static_cast<double>(state.iterations());
   state.counters["ratio"] = searchSeconds > 0 ? passSeconds / searchSeconds : 0;
 }
-BENCHMARK(BM_LiveUnchangedPassSamba)->Arg(500)->Arg(2000)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LiveUnchangedPassSamba)
+    ->Arg(500)
+    ->Arg(2000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 
