@@ -10,6 +10,7 @@
 #include "password/cipher.h"
 #include "password/password_line.h"
 #include "ports/process_runner.h"
+#include "scripts/script_hook.h"
 #include "service/runtime.h"
 #include "text/text.h"
 
@@ -17,13 +18,6 @@ namespace tv {
 namespace {
 
 constexpr const char* kMask = "********";
-
-// The wait results the log names, as WaitForSingleObject numbers them.
-constexpr std::uint32_t kWaitAbandoned = 0x80;
-constexpr std::uint32_t kWaitTimeout = 0x102;
-constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
-// The exit code of a process that is still running; not an error.
-constexpr std::uint32_t kStillActive = 259;
 
 // RC4 over bytes that were never enciphered under our key gives noise; noise
 // shows itself by control characters, which no login or password holds (the
@@ -102,21 +96,7 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
     return;
   }
   if (rt.settings.LogLevel >= 9) {
-    switch (r.waitResult) {
-      case kWaitAbandoned:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_ABANDONED\n");
-        break;
-      case kWaitTimeout:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_TIMEOUT\n");
-        break;
-      case kWaitFailed:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_FAILED\n");
-        break;
-      default:
-        rt.log.message(lvl::kFile, "      ** Info: WaitForSingleObject() returnerede %ld\n",
-                       static_cast<long>(r.waitResult));
-        break;
-    }
+    logWaitResult(rt.log, r.waitResult);
   }
   if (r.exitCode != 0 && r.exitCode != kStillActive) {
     rt.log.message(lvl::kFile, "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: %d\n",

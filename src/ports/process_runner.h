@@ -9,9 +9,17 @@
 
 namespace tv {
 
+// Wait results and the exit code of a process still running, numbered as
+// the platform's wait call and exit-code query number them.
+inline constexpr std::uint32_t kWaitObject0 = 0;
+inline constexpr std::uint32_t kWaitAbandoned = 0x80;
+inline constexpr std::uint32_t kWaitTimeout = 0x102;
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+inline constexpr std::uint32_t kStillActive = 259;
+
 struct ProcessResult {
-  bool started = false;     // false: the program could not be started
-  int startError = 0;       // errno-like code when !started
+  bool started = false;          // false: the program could not be started
+  int startError = 0;            // errno-like code when !started
   std::uint32_t waitResult = 0;  // 0 when the wait ended normally (WAIT_OBJECT_0)
   std::uint32_t exitCode = 0;    // 259 while still active; a signal gives 128 + signal
 };

@@ -9,10 +9,6 @@
 namespace tv {
 namespace {
 
-constexpr std::uint32_t kWaitAbandoned = 0x80;
-constexpr std::uint32_t kWaitTimeout = 0x102;
-constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
-
 std::string buildLine(const std::string& script, const std::vector<std::string>& args) {
   std::string line = script;
   for (const std::string& a : args) line += " " + a;
@@ -88,26 +84,30 @@ std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std:
     return 0;
   }
   if (rt.settings.LogLevel > 0) {
-    switch (r.waitResult) {
-      case kWaitAbandoned:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_ABANDONED\n");
-        break;
-      case kWaitTimeout:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_TIMEOUT\n");
-        break;
-      case kWaitFailed:
-        rt.log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_FAILED\n");
-        break;
-      default:
-        rt.log.message(lvl::kFile, "      ** Info: WaitForSingleObject() returnerede %ld\n",
-                       static_cast<long>(r.waitResult));
-    }
+    logWaitResult(rt.log, r.waitResult);
   }
   if (r.exitCode != 0 && r.exitCode != kStillActive) {
     rt.log.message(lvl::kFile, "** Fejl: RunScript - returkode fra program: %d\n",
                    static_cast<int>(r.exitCode));
   }
   return r.exitCode;
+}
+
+void logWaitResult(Log& log, std::uint32_t waitResult) {
+  switch (waitResult) {
+    case kWaitAbandoned:
+      log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_ABANDONED\n");
+      break;
+    case kWaitTimeout:
+      log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_TIMEOUT\n");
+      break;
+    case kWaitFailed:
+      log.message(lvl::kFile, "** Fejl: WaitForSingleObject() returnerede WAIT_FAILED\n");
+      break;
+    default:
+      log.message(lvl::kFile, "      ** Info: WaitForSingleObject() returnerede %ld\n",
+                  static_cast<long>(waitResult));
+  }
 }
 
 }  // namespace tv

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "ports/process_runner.h"
+
 namespace tv {
 
 struct Runtime;
+class Log;
 
 inline constexpr std::size_t kCommandLineChars = 287;
-inline constexpr std::uint32_t kStillActive = 259;
 
 // Appends a double quote when the line holds an odd number of them, then a
 // single quote when it holds an odd number of those.
@@ -39,5 +41,9 @@ std::uint32_t runScript(Runtime& rt, const std::string& script, const std::strin
 
 // Runs a built command line; the exit code, 0 when it could not be started.
 std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std::string& label);
+
+// The wait-result line of a finished program: an error line for an abandoned,
+// timed-out or failed wait, an Info line with the value otherwise.
+void logWaitResult(Log& log, std::uint32_t waitResult);
 
 }  // namespace tv

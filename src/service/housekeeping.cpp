@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::time_t kDay = 86400;
-constexpr std::uint32_t kStillActive = 259;
 
 std::string dateName(Runtime& rt, const char* stem) {
   std::tm tm = rt.ports.clock->localTime(rt.ports.clock->now());

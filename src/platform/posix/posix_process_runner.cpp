@@ -11,7 +11,6 @@ extern char** environ;
 namespace tv {
 namespace {
 
-constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
 class FileActions {
  public:
