@@ -25,16 +25,7 @@
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 std::string idOf(const std::string& tag) {
   std::string id = tag;

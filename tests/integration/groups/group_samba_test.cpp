@@ -22,16 +22,7 @@
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 // Names carry a prefix: account names are unique in the whole domain, which
 // other tests share.

@@ -21,16 +21,7 @@ namespace {
 
 constexpr int kInvalidCredentials = 49;
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 class PasswordOnSamba : public ::testing::Test {
  protected:

@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 
 namespace tv::test {
 
@@ -164,6 +166,17 @@ int simpleBind(const SambaDc& dc, const std::string& dn, const std::string& pass
   const int rc = bindWith(ld, dn, password);
   ldap_unbind_ext_s(ld, nullptr, nullptr);
   return rc;
+}
+
+const SambaDc& requireSambaDc() {
+  static const std::optional<SambaDc> found = [] {
+    std::string why;
+    auto d = loadSambaDc(&why);
+    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
+    return d;
+  }();
+  if (!found) std::abort();
+  return *found;
 }
 
 }  // namespace tv::test

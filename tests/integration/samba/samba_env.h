@@ -33,6 +33,10 @@ struct SambaDc {
 // the env file is missing or incomplete.
 [[nodiscard]] std::optional<SambaDc> loadSambaDc(std::string* why = nullptr);
 
+// The running domain controller, read once; a program run without one stops
+// at once with the reason, since none of its tests could mean anything.
+[[nodiscard]] const SambaDc& requireSambaDc();
+
 // Runs the harness with these arguments ("stop", "start" …); its exit code.
 int runHarness(const SambaDc& dc, const std::vector<std::string>& args);
 

@@ -33,16 +33,7 @@ namespace tv::test {
 namespace {
 namespace fs = std::filesystem;
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 Settings adminSettings() {
   Settings s;

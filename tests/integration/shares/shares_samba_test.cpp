@@ -35,16 +35,7 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 constexpr const char* kUserPassword = "Elev-Kode.2026!";
 

@@ -24,16 +24,7 @@ namespace {
 
 constexpr int kInvalidCredentials = 49;
 
-const SambaDc& dc() {
-  static const std::optional<SambaDc> found = [] {
-    std::string why;
-    auto d = loadSambaDc(&why);
-    if (!d) std::fprintf(stderr, "%s\n", why.c_str());
-    return d;
-  }();
-  if (!found) std::abort();
-  return *found;
-}
+const SambaDc& dc() { return requireSambaDc(); }
 
 std::string idFor(const std::string& tag) {
   std::string id = tag;
