@@ -24,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +37,7 @@
 #include "../tests/support/counting_directory.h"
 #include "config/locations.h"
 #include "config/trim.h"
+#include "directory/user_queries.h"
 #include "platform/ldap/ldap_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
@@ -261,6 +263,29 @@ void BM_SambaTestModePass(benchmark::State& state) {
     tv::JobLine line;
     tv::synchronisationPass(rt, reader, line, counts);
   }
+  // The user list on its own, beside a paged ldapsearch of the same
+  // container with the same columns, in the same run (straight to the
+  // adapter, so the pass's counts above stay its own).
+  rt.ports.directory = ldap.get();
+  const auto l0 = std::chrono::steady_clock::now();
+  const std::size_t listed = tv::GetADBrugerListe(rt, rt.trim.ldapPath, true, {}).users.size();
+  const auto l1 = std::chrono::steady_clock::now();
+  const std::string search =
+      "LDAPTLS_CACERT='" + dc.at("SAMBA_CA_FILE") + "' ldapsearch -LLL -x -H '" +
+      dc.at("SAMBA_URI") + "' -D '" + dc.at("SAMBA_ADMIN_DN") + "' -y '" +
+      dc.at("SAMBA_ADMIN_PASSWORD_FILE") + "' -b '" + s.elev +
+      "' -E pr=20/noprompt '(&(objectCategory=person)(objectClass=user)(cn=*))' name "
+      "sAMAccountName whenChanged employeeNumber userAccountControl description homeDirectory "
+      "homeDrive profilePath userParameters mail homeMDB > /dev/null";
+  const int searched = std::system(search.c_str());
+  const auto l2 = std::chrono::steady_clock::now();
+  const double listSeconds = std::chrono::duration<double>(l1 - l0).count();
+  const double searchSeconds = std::chrono::duration<double>(l2 - l1).count();
+  state.counters["list_users"] = static_cast<double>(listed);
+  state.counters["list_s"] = listSeconds;
+  state.counters["ldapsearch_s"] = searched == 0 ? searchSeconds : -1;
+  state.counters["list_ratio"] =
+      searched == 0 && searchSeconds > 0 ? listSeconds / searchSeconds : -1;
   log.release();
   fs::remove_all(folder);
   const tv::test::DirectoryCounts c = directory.counts();
