@@ -34,11 +34,21 @@ struct ScannedGroup {
   std::string name;
   std::string marking;
   std::string path;
+  std::string mail;
   bool hasMail = false;
 };
 
+// The scan's reading of a group's address stands for the group the address
+// is kept on only when that is the same object: the one of that name in the
+// groups container.
+const std::string* knownMail(const Runtime& rt, const ScannedGroup& g) {
+  const bool same =
+      dnEquals(dnFromPath(g.path), "CN=" + escapeDnValue(g.name) + "," + rt.trim.GruppePath);
+  return same ? &g.mail : nullptr;
+}
+
 void classifyGroup(Runtime& rt, const ScannedGroup& g, GroupMemberList& list,
-                   const ExceptionList& exceptions) {
+                   const ExceptionList& exceptions, MemberIndex& index) {
   const Settings& s = rt.settings;
   const bool staff = rt.trim.staff;
   const bool autoCreated = g.marking.find(kAutoCreated) != std::string::npos;
@@ -47,7 +57,11 @@ void classifyGroup(Runtime& rt, const ScannedGroup& g, GroupMemberList& list,
     kind = "F";
     if (staff) {
       list.push_back({"-", g.name, kind, {}});
-      if (!s.GruppeMail.empty()) SetGruppeEmail(rt, g.name);
+      const std::string* mail = knownMail(rt, g);
+      if (!s.GruppeMail.empty() &&
+          (mail == nullptr || *mail != groupMailName(g.name) + s.GruppeMail)) {
+        SetGruppeEmail(rt, g.name);
+      }
     }
   } else {
     if (g.marking == "Autooprettet af ZEB (M)") {
@@ -58,13 +72,15 @@ void classifyGroup(Runtime& rt, const ScannedGroup& g, GroupMemberList& list,
       repairGroupKind(rt, g.name, g.path, kind);
     }
     if ((kind == "M" && staff) || (kind == "E" && !staff)) {
-      FindMembersInGroup(rt, g.name, rt.trim.ZEBPath, list, kind, exceptions);
+      FindMembersInGroup(rt, g.name, rt.trim.ZEBPath, list, kind, exceptions, {&index, knownMail(rt, g)});
     }
   }
   const bool inArchive = g.path.find("Arkiv") != std::string::npos;
   if (inArchive && autoCreated) {
+    index.drop();
     (void)restoreGroup(rt, g.name, g.path, rt.trim.GruppeLdapPath);
   } else if (!inArchive && !autoCreated) {
+    index.drop();
     archiveGroup(rt, nullptr, g.name);
   }
 }
@@ -104,41 +120,88 @@ GroupMemberList buildFileGroupMembers(Runtime& rt, JobReader& reader,
   return list;
 }
 
+const std::vector<std::string>* MemberIndex::membersOf(Runtime& rt, const std::string& systemDn,
+                                                       const std::string& groupDn) {
+  if (state_ == State::kUnread) {
+    state_ = State::kDropped;
+    Directory* dir = rt.ports.directory;
+    if (dir == nullptr) return nullptr;
+    // The same users the per-group search reads; memberOf holds the direct
+    // memberships only, as the (memberOf=…) filter matches them.
+    std::unordered_map<std::string, std::string> normalised;  // memberOf text -> key
+    std::unordered_map<std::string, std::vector<std::string>> members;
+    const Hresult hr = dir->search(
+        pathFromDn(systemDn), "(&(objectCategory=person)(objectClass=user))", {"Name", "memberOf"},
+        SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
+          const DirAttribute* name = nullptr;
+          const DirAttribute* memberOf = nullptr;
+          for (const DirAttribute& col : row.attributes) {
+            if (equalsIgnoreCase(col.name, "name")) name = &col;
+            if (equalsIgnoreCase(col.name, "memberOf")) memberOf = &col;
+          }
+          if (name == nullptr || name->values.empty() || memberOf == nullptr) return true;
+          for (const std::string& group : memberOf->values) {
+            auto [it, fresh] = normalised.try_emplace(group);
+            if (fresh) it->second = normalizeDn(group);
+            members[it->second].push_back(name->values.front());
+          }
+          return true;
+        });
+    // A failed read leaves the work to the per-group searches, which report it.
+    if (hr < 0) return nullptr;
+    members_ = std::move(members);
+    systemDn_ = systemDn;
+    state_ = State::kRead;
+  }
+  if (state_ != State::kRead || !dnEquals(systemDn, systemDn_)) return nullptr;
+  auto it = members_.find(normalizeDn(groupDn));
+  return it == members_.end() ? nullptr : &it->second;
+}
+
 void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::string& systemDn,
                         GroupMemberList& list, const std::string& kind,
-                        const ExceptionList& exceptions) {
+                        const ExceptionList& exceptions, const ScanKnowledge& known) {
   const Settings& s = rt.settings;
   Directory* dir = rt.ports.directory;
   if (dir == nullptr) return;
   const std::string groupDn = "cn=" + escapeDnValue(groupName) + "," + rt.trim.GruppePath;
-  const std::string filter =
-      "(&(objectCategory=person)(objectClass=user)(memberOf=" + escapeFilterValue(groupDn) + "))";
-  std::size_t members = 0;
-  std::size_t appended = 0;
-  Hresult hr = dir->search(pathFromDn(systemDn), filter, {"Name"}, SearchScope::kSubtree, kPageSize,
-                           [&](const SearchRow& row) {
-                             for (const DirAttribute& col : row.attributes) {
-                               if (!equalsIgnoreCase(col.name, "name") || col.values.empty())
-                                 continue;
-                               const std::string& login = col.values.front();
-                               if (s.LogLevel > 2) {
-                                 rt.log.message(1, "Group Name %s, Group Type %s, String: %s\n",
-                                                c(groupName), c(kind), c(login));
+  // An index that finds no member is not trusted with the deletion below:
+  // the directory is asked directly whenever the answer would be "empty".
+  const std::vector<std::string>* indexed =
+      known.members != nullptr ? known.members->membersOf(rt, systemDn, groupDn) : nullptr;
+  std::vector<std::string> searched;
+  if (indexed == nullptr || indexed->empty()) {
+    const std::string filter =
+        "(&(objectCategory=person)(objectClass=user)(memberOf=" + escapeFilterValue(groupDn) + "))";
+    Hresult hr = dir->search(pathFromDn(systemDn), filter, {"Name"}, SearchScope::kSubtree,
+                             kPageSize, [&](const SearchRow& row) {
+                               for (const DirAttribute& col : row.attributes) {
+                                 if (equalsIgnoreCase(col.name, "name") && !col.values.empty()) {
+                                   searched.push_back(col.values.front());
+                                 }
                                }
-                               ++members;
-                               if (isExcepted(rt.log, s.LogLevel, login, exceptions)) continue;
-                               list.push_back({login, groupName, kind, {}});
-                               ++appended;
-                             }
-                             return true;
-                           });
-  if (hr < 0) {
-    // The group is left as it is: a failed search says nothing about its members.
-    rt.log.reportHresult(hr, "** Fejl: FindMembersInGroup() \n");
-    return;
+                               return true;
+                             });
+    if (hr < 0) {
+      // The group is left as it is: a failed search says nothing about its members.
+      rt.log.reportHresult(hr, "** Fejl: FindMembersInGroup() \n");
+      return;
+    }
+    indexed = &searched;
   }
-  if (members > 0) {
-    if (!s.GruppeMail.empty()) SetGruppeEmail(rt, groupName);
+  for (const std::string& login : *indexed) {
+    if (s.LogLevel > 2) {
+      rt.log.message(1, "Group Name %s, Group Type %s, String: %s\n", c(groupName), c(kind),
+                     c(login));
+    }
+    if (isExcepted(rt.log, s.LogLevel, login, exceptions)) continue;
+    list.push_back({login, groupName, kind, {}});
+  }
+  if (!indexed->empty()) {
+    if (!s.GruppeMail.empty() &&
+        (known.mail == nullptr || *known.mail != groupMailName(groupName) + s.GruppeMail)) {
+      SetGruppeEmail(rt, groupName);
+    }
     return;
   }
   // No user below the system container is a member. A member from elsewhere
@@ -152,6 +215,7 @@ void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::st
       return;
     }
   }
+  if (known.members != nullptr) known.members->drop();
   SletGruppe(rt, groupName);
 }
 
@@ -174,6 +238,7 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
             g.name = first;
           } else if (equalsIgnoreCase(col.name, "mail")) {
             g.hasMail = !col.values.empty();
+            g.mail = first;
           } else if (equalsIgnoreCase(col.name, "ADsPath")) {
             g.path = first;
           }
@@ -187,12 +252,15 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
     rt.log.reportHresult(hr, "** Fejl:");
     return list;
   }
+  MemberIndex index;
   for (const ScannedGroup& g : groups) {
     if (g.name.empty()) continue;
-    classifyGroup(rt, g, list, exceptions);
+    classifyGroup(rt, g, list, exceptions, index);
     const bool autoCreated = g.marking.find(kAutoCreated) != std::string::npos;
     if (!g.hasMail && autoCreated && !s.MailenableGruppeScript.empty()) {
       rt.log.message(1, " Mail ikke sat for gruppe %s -> sætter mail.\n", c(g.name));
+      // The school's script may do anything to the group.
+      index.drop();
       runScript(rt, s.MailenableGruppeScript, g.name, "MailenableGruppeScript:");
     }
   }

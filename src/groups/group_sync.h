@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "directory/user_queries.h"
@@ -51,13 +52,41 @@ GroupMemberList buildFileGroupMembers(Runtime& rt, JobReader& reader,
 // the members of the current population's auto-created groups.
 GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions);
 
+// The users below a container with the groups each is a direct member of,
+// read in one paged search. During the scan it stands in for a memberOf
+// search per group, which costs a round trip per group and reads the big
+// standard groups whole, once per group. It answers only while nothing has
+// been moved or deleted since it was read; the scan drops it at every such
+// change and FindMembersInGroup then searches the directory again.
+class MemberIndex {
+ public:
+  // The logins that are members of groupDn, read below systemDn; null when
+  // the index cannot answer (a failed read, another container, dropped).
+  const std::vector<std::string>* membersOf(Runtime& rt, const std::string& systemDn,
+                                            const std::string& groupDn);
+  void drop() { state_ = State::kDropped; }
+
+ private:
+  enum class State { kUnread, kRead, kDropped };
+  State state_ = State::kUnread;
+  std::string systemDn_;
+  std::unordered_map<std::string, std::vector<std::string>> members_;  // by normalised group DN
+};
+
+// What the scan already read about a group, so that FindMembersInGroup need
+// not ask the directory again.
+struct ScanKnowledge {
+  MemberIndex* members = nullptr;
+  const std::string* mail = nullptr;  // the group's address as read, null when unknown
+};
+
 // Appends the users below systemDn that are members of the group (found in
 // the groups container) to list; excepted logins are left out of the list
 // but still count as members. A group with members gets its address (with
 // `GruppeMail`); a group with none is deleted.
 void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::string& systemDn,
                         GroupMemberList& list, const std::string& kind,
-                        const ExceptionList& exceptions);
+                        const ExceptionList& exceptions, const ScanKnowledge& known = {});
 
 // Lower-cases group and login (A to Z) in every record and sets its key:
 // group, U+0001, login, each folded to lower case including the Danish
