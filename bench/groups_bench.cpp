@@ -8,7 +8,6 @@
 // domain controller.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,12 +18,13 @@
 #include "config/locations.h"
 #include "directory/directory.h"
 #include "groups/group_sync.h"
-#include "platform/ldap/ldap_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
 #include "text/text.h"
+#include "samba_bench.h"
 #include "still_clock.h"
+#include "../tests/support/counting_directory.h"
 
 namespace {
 
@@ -32,35 +32,7 @@ constexpr int kPupils = 10000;
 constexpr int kClasses = 400;
 
 using tv::bench::StillClock;
-
-// Forwards to another directory and counts the calls that cost a round trip.
-class CountingDirectory : public tv::Directory {
- public:
-  explicit CountingDirectory(tv::Directory& inner) : inner_(inner) {}
-  std::atomic<long> searches{0};
-  std::atomic<long> binds{0};
-
-  tv::DirResult<std::unique_ptr<tv::DirObject>> bind(std::string_view path) override {
-    ++binds;
-    return inner_.bind(path);
-  }
-  tv::DirResult<std::unique_ptr<tv::DirObject>> bindRow(const tv::SearchRow& row) override {
-    return inner_.bindRow(row);
-  }
-  tv::Hresult search(std::string_view base, std::string_view filter,
-                     const std::vector<std::string>& attrs, tv::SearchScope scope, int pageSize,
-                     const tv::RowCallback& onRow) override {
-    ++searches;
-    return inner_.search(base, filter, attrs, scope, pageSize, onRow);
-  }
-  tv::DirResult<std::string> canonicalName(std::string_view dn) override {
-    return inner_.canonicalName(dn);
-  }
-  std::optional<tv::DirectoryError> lastError() const override { return inner_.lastError(); }
-
- private:
-  tv::Directory& inner_;
-};
+using tv::test::CountingDirectory;
 
 std::string pupilName(int i) {
   return "e" + std::to_string(i);
@@ -156,9 +128,11 @@ struct Bench {
   }
 };
 
-void report(benchmark::State& state, Bench& b, long runs) {
-  state.counters["searches_per_run"] = static_cast<double>(b.counting.searches) / runs;
-  state.counters["binds_per_run"] = static_cast<double>(b.counting.binds) / runs;
+void report(benchmark::State& state, const tv::test::DirectoryCounts& c, long runs) {
+  state.counters["searches_per_run"] = static_cast<double>(c.searches) / runs;
+  state.counters["rows_per_run"] = static_cast<double>(c.searchRows) / runs;
+  state.counters["binds_per_run"] = static_cast<double>(c.binds) / runs;
+  state.counters["changes_per_run"] = static_cast<double>(c.changes + c.commits) / runs;
 }
 
 void BM_GroupSyncUnchanged(benchmark::State& state) {
@@ -169,7 +143,7 @@ void BM_GroupSyncUnchanged(benchmark::State& state) {
     b.run(text);
     ++runs;
   }
-  report(state, b, runs);
+  report(state, b.counting.counts(), runs);
 }
 BENCHMARK(BM_GroupSyncUnchanged)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -177,8 +151,7 @@ void BM_GroupSyncFirstRun(benchmark::State& state) {
   const std::string ldif = tree();
   const std::string text = job();
   long runs = 0;
-  long searches = 0;
-  long binds = 0;
+  tv::test::DirectoryCounts sum;
   for (auto _ : state) {
     state.PauseTiming();
     auto b = std::make_unique<Bench>(ldif);
@@ -186,120 +159,105 @@ void BM_GroupSyncFirstRun(benchmark::State& state) {
     b->run(text);
     state.PauseTiming();
     ++runs;
-    searches += b->counting.searches;
-    binds += b->counting.binds;
+    const tv::test::DirectoryCounts c = b->counting.counts();
+    sum.searches += c.searches;
+    sum.searchRows += c.searchRows;
+    sum.binds += c.binds;
+    sum.commits += c.commits;
+    sum.changes += c.changes;
     b.reset();
     state.ResumeTiming();
   }
-  state.counters["searches_per_run"] = static_cast<double>(searches) / runs;
-  state.counters["binds_per_run"] = static_cast<double>(binds) / runs;
+  report(state, sum, runs);
 }
 BENCHMARK(BM_GroupSyncFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// Against the test domain controller (TAVLEVAGT_SAMBA_ENV names its env
-// file; without it these skip): a smaller school of kSambaPupils pupils in
-// kSambaClasses classes plus the two standard groups, since adding users to
-// a domain controller runs at some tens a second. The first run creates
-// every group and membership, the next finds nothing to do; a paged
+// The same school against the test domain controller (see samba_bench.h;
+// without one these skip). TAVLEVAGT_BENCH_GROUP_PUPILS sets its size
+// (default 10,000, in classes of 25). The pupils are filled by ldapadd below
+// OU=GrpBench<n>, which takes many minutes at this size, and are kept for
+// the next run; the groups are emptied before and after. The first run
+// creates every group and membership, the next finds nothing to do; a paged
 // ldapsearch of the same users with memberOf is the yardstick.
-constexpr int kSambaPupils = 1000;
-constexpr int kSambaClasses = 40;
-constexpr const char* kSambaSystem = "OU=GrpBench";
-
-std::map<std::string, std::string> sambaEnv() {
-  std::map<std::string, std::string> env;
-  const char* file = std::getenv("TAVLEVAGT_SAMBA_ENV");
-  if (file == nullptr) return env;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return env;
-}
-
-void deleteTree(tv::Directory& dir, const std::string& path) {
-  auto object = dir.bind(path);
-  if (!object.ok()) return;
-  auto children = object.value->children("");
-  if (children.ok()) {
-    for (const std::string& child : children.value) deleteTree(dir, child);
-  }
-  auto parent = dir.bind(object.value->parent());
-  if (parent.ok()) (void)parent.value->deleteChild(object.value->className(), object.value->name());
-}
-
 struct SambaSchool {
-  std::map<std::string, std::string> env = sambaEnv();
+  tv::bench::DomainController dc = tv::bench::domainController();
+  int pupils = 10000;
   StillClock clock;
   std::filesystem::path folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-samba";
   std::unique_ptr<tv::Log> log;
   std::unique_ptr<tv::Directory> ldap;
   std::unique_ptr<CountingDirectory> counting;
   std::unique_ptr<tv::Runtime> rt;
+  std::string system;  // the system container's DN
   std::string text;
   std::string error;
 
   SambaSchool() {
-    if (env.empty()) {
-      error = "TAVLEVAGT_SAMBA_ENV names no test domain controller";
+    if (!dc.ok()) {
+      error = dc.why;
       return;
     }
+    if (const char* n = std::getenv("TAVLEVAGT_BENCH_GROUP_PUPILS")) pupils = std::atoi(n);
+    if (pupils < 1) pupils = 1;
+    const int classes = pupils < 25 ? 1 : pupils / 25;
+    const std::string root = "OU=GrpBench" + std::to_string(pupils);
+    system = root + "," + dc["SAMBA_BASE_DN"];
     std::filesystem::create_directories(folder);
     log = std::make_unique<tv::Log>(tv::Log::Options{folder.string(), "Tavlevagt.log", &clock,
                                                      nullptr, nullptr, false, stderr});
-    tv::Settings s;
-    s.LdapServer = env["SAMBA_URI"];
-    s.LdapBind = "simple";
-    s.LdapBindName = env["SAMBA_ADMIN_DN"];
-    s.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
-    s.LdapCaFile = env["SAMBA_CA_FILE"];
-    ldap = tv::openLdapDirectory(s, *log);
+    ldap = tv::bench::openAdminDirectory(dc, *log);
     if (!ldap) {
-      error = "no LDAP directory";
+      error = "the LDAP directory cannot be opened (see the log)";
       return;
     }
+
+    // Logins carry the size: sAMAccountName is unique domain-wide.
+    std::string ldif = "dn: " + system + "\nobjectClass: organizationalUnit\n\n";
+    for (const char* ou : {"OU=Elev,", "OU=Medarbejder,"}) {
+      ldif += "dn: " + std::string(ou) + system + "\nobjectClass: organizationalUnit\n\n";
+    }
+    for (int i = 0; i < pupils; ++i) {
+      const std::string cn = "g" + std::to_string(pupils) + "_" + std::to_string(i);
+      ldif += "dn: CN=" + cn + ",OU=Elev," + system + "\nobjectClass: user\nsAMAccountName: " + cn +
+              "\n\n";
+      text += cn + ";" + std::string(32, 'b') + ";Kode1;F;E;2;010110;gb-klasse" +
+              std::to_string(i % classes) + ";;;;;;;;;\n";
+    }
+    const std::string elev = "OU=Elev," + system;
+    if (tv::bench::accountsIn(*ldap, elev) != pupils) {
+      std::fprintf(stderr, "filling %s with %d pupils (minutes) ...\n", elev.c_str(), pupils);
+      (void)tv::bench::ldapaddText(dc, ldif, (folder / "pupils.ldif").string());
+      if (const long found = tv::bench::accountsIn(*ldap, elev); found != pupils) {
+        error = elev + " holds " + std::to_string(found) + " accounts, not " +
+                std::to_string(pupils) + " (ldapadd failed?)";
+        return;
+      }
+    }
+    emptyGroups();
+
     counting = std::make_unique<CountingDirectory>(*ldap);
     tv::Ports ports;
     ports.directory = counting.get();
     ports.clock = &clock;
     rt = std::make_unique<tv::Runtime>(*log, ports, folder.string());
-    rt->settings.LdapPath = kSambaSystem;
+    rt->settings.LdapPath = root;
     rt->settings.LogLevel = 0;
     rt->settings.IDrift = true;
     rt->settings.GroupListElev = "gb-Elever:gb-Alle";
     rt->settings.GruppeMail = "@skole.test";
     (void)log->open();
     tv::computeLocations(*rt);
-
-    const std::string base = std::string(kSambaSystem) + "," + env["SAMBA_BASE_DN"];
-    deleteTree(*ldap, "LDAP://" + base);
-    auto domain = ldap->bind("LDAP://" + env["SAMBA_BASE_DN"]);
-    auto ou = domain.value->create("organizationalUnit", kSambaSystem);
-    (void)ou.value->setInfo();
-    auto system = ldap->bind("LDAP://" + base);
-    for (const char* name : {"OU=Elev", "OU=Medarbejder", "OU=Grupper"}) {
-      auto child = system.value->create("organizationalUnit", name);
-      (void)child.value->setInfo();
-    }
-    auto pupils = ldap->bind("LDAP://OU=Elev," + base);
-    for (int i = 0; i < kSambaPupils; ++i) {
-      const std::string cn = "gb-e" + std::to_string(i);
-      auto user = pupils.value->create("user", "CN=" + cn);
-      (void)user.value->put("sAMAccountName", cn);
-      if (tv::Hresult hr = user.value->setInfo(); hr < 0 && error.empty()) {
-        auto why = ldap->lastError();
-        error = tv::format("could not add %s: 0x%X %s", cn.c_str(), static_cast<unsigned>(hr),
-                           why ? why->text.c_str() : "");
-      }
-      text += cn + ";" + std::string(32, 'b') + ";Kode1;F;E;2;010110;gb-klasse" +
-              std::to_string(i % kSambaClasses) + ";;;;;;;;;\n";
-    }
   }
   ~SambaSchool() {
-    if (ldap) deleteTree(*ldap, "LDAP://" + std::string(kSambaSystem) + "," + env["SAMBA_BASE_DN"]);
+    if (ldap) emptyGroups();
     if (log) log->release();
     std::filesystem::remove_all(folder);
+  }
+  void emptyGroups() {
+    const std::string groups = "OU=Grupper," + system;
+    tv::bench::deleteTree(*ldap, "LDAP://" + groups);
+    (void)tv::bench::ldapaddText(dc, "dn: " + groups + "\nobjectClass: organizationalUnit\n\n",
+                                 (folder / "groups.ldif").string());
   }
   void run() {
     tv::JobReader reader(*log, text, "brovalt-bench.behandler");
@@ -318,16 +276,14 @@ void sambaRun(benchmark::State& state) {
     state.SkipWithError(school.error.c_str());
     return;
   }
-  const long searches = school.counting->searches;
-  const long binds = school.counting->binds;
+  school.counting->reset();
   long runs = 0;
   for (auto _ : state) {
     school.run();
     ++runs;
   }
-  state.counters["searches_per_run"] =
-      static_cast<double>(school.counting->searches - searches) / runs;
-  state.counters["binds_per_run"] = static_cast<double>(school.counting->binds - binds) / runs;
+  report(state, school.counting->counts(), runs);
+  state.counters["pupils"] = school.pupils;
 }
 
 // Registered in this order: the first run fills the groups the next finds.
@@ -346,14 +302,12 @@ void BM_SambaPagedLdapsearch(benchmark::State& state) {
     state.SkipWithError(school.error.c_str());
     return;
   }
-  auto& env = school.env;
-  const std::string command =
-      "LDAPTLS_CACERT='" + env["SAMBA_CA_FILE"] + "' ldapsearch -LLL -x -H '" + env["SAMBA_URI"] +
-      "' -D '" + env["SAMBA_ADMIN_DN"] + "' -y '" + env["SAMBA_ADMIN_PASSWORD_FILE"] +
-      "' -E pr=20/noprompt -b 'OU=Elev," + std::string(kSambaSystem) + "," + env["SAMBA_BASE_DN"] +
-      "' '(objectClass=user)' name memberOf > /dev/null";
   for (auto _ : state) {
-    if (std::system(command.c_str()) != 0) state.SkipWithError("ldapsearch failed");
+    if (tv::bench::runLdapTool(school.dc, "ldapsearch",
+                               {"-LLL", "-E", "pr=20/noprompt", "-b", "OU=Elev," + school.system,
+                                "(objectClass=user)", "name", "memberOf"}) != 0) {
+      state.SkipWithError("ldapsearch failed");
+    }
   }
 }
 BENCHMARK(BM_SambaPagedLdapsearch)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -20,9 +20,6 @@
 // and they are the point: searches stay 1 and binds, commits and changes 0
 // (test mode) at both sizes.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -38,47 +35,17 @@
 #include "config/locations.h"
 #include "config/trim.h"
 #include "directory/user_queries.h"
-#include "platform/ldap/ldap_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
+#include "platform/memory/ldif.h"
+#include "samba_bench.h"
+#include "still_clock.h"
 #include "sync/sync_pass.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class StillClock : public tv::Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t t) const override {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
-
-// The domain controller as the test harness's env file describes it.
-std::map<std::string, std::string> domainController(std::string* why) {
-  const char* file = std::getenv("TAVLEVAGT_SAMBA_ENV");
-  const std::string path = file ? file : "/tmp/tv-samba/dc.env";
-  std::map<std::string, std::string> v;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    const auto eq = line.find('=');
-    if (eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  for (const char* key : {"SAMBA_URI", "SAMBA_BASE_DN", "SAMBA_ADMIN_DN",
-                          "SAMBA_ADMIN_PASSWORD_FILE", "SAMBA_CA_FILE"}) {
-    if (v[key].empty()) {
-      *why = "no " + std::string(key) + " in " + path +
-             " (run through tests/integration/samba/samba-dc.sh run plain -- …)";
-      return {};
-    }
-  }
-  return v;
-}
+using tv::bench::StillClock;
 
 // Identifications and logins carry n, so the two populations never collide
 // in the domain-wide unique sAMAccountName.
@@ -92,27 +59,6 @@ std::string loginOf(char tag, int n, int i) {
   return std::string(1, tag) + std::to_string(n) + "_" + std::to_string(i);
 }
 
-std::string base64(const std::string& bytes) {
-  static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
 // An enabled account needs a password on AD; it goes in the same add.
 std::string account(const std::string& container, const std::string& login, const std::string& id) {
   static const std::string kPassword = [] {
@@ -121,7 +67,7 @@ std::string account(const std::string& container, const std::string& login, cons
       utf16 += c;
       utf16 += '\0';
     }
-    return base64(utf16);
+    return tv::memdir::base64Encode(utf16);
   }();
   std::string s =
       "dn: CN=" + login + "," + container + "\nobjectClass: user\nsAMAccountName: " + login + "\n";
@@ -160,55 +106,11 @@ School school(int n, const std::string& baseDn) {
   return s;
 }
 
-long accountsIn(tv::Directory& directory, const std::string& container) {
-  long rows = 0;
-  const tv::Hresult hr =
-      directory.search(container, "(objectClass=user)", {"sAMAccountName"},
-                       tv::SearchScope::kOneLevel, 1000, [&rows](const tv::SearchRow&) {
-                         ++rows;
-                         return true;
-                       });
-  return hr < 0 ? -1 : rows;
-}
-
-// ldapadd -c over the file: entries already there are passed over, so an
-// interrupted fill is completed by the next run. Its exit code.
-int ldapadd(const std::map<std::string, std::string>& dc, const std::string& file) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    setenv("LDAPTLS_CACERT", dc.at("SAMBA_CA_FILE").c_str(), 1);
-    setenv("LDAPTLS_REQCERT", "demand", 1);
-    const int quiet = open("/dev/null", O_WRONLY);
-    if (quiet >= 0) dup2(quiet, STDOUT_FILENO);
-    std::vector<std::string> args = {"ldapadd",
-                                     "-c",
-                                     "-x",
-                                     "-H",
-                                     dc.at("SAMBA_URI"),
-                                     "-D",
-                                     dc.at("SAMBA_ADMIN_DN"),
-                                     "-y",
-                                     dc.at("SAMBA_ADMIN_PASSWORD_FILE"),
-                                     "-f",
-                                     file};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execvp("ldapadd", argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 void BM_SambaTestModePass(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  std::string why;
-  const auto dc = domainController(&why);
-  if (dc.empty()) {
-    state.SkipWithError(why.c_str());
+  const tv::bench::DomainController dc = tv::bench::domainController();
+  if (!dc.ok()) {
+    state.SkipWithError(dc.why.c_str());
     return;
   }
   const fs::path folder =
@@ -217,26 +119,17 @@ void BM_SambaTestModePass(benchmark::State& state) {
   StillClock clock;
   tv::Log log(
       tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
-  tv::Settings connection;
-  connection.LdapServer = dc.at("SAMBA_URI");
-  connection.LdapBind = "simple";
-  connection.LdapBindName = dc.at("SAMBA_ADMIN_DN");
-  connection.LdapPasswordFile = dc.at("SAMBA_ADMIN_PASSWORD_FILE");
-  connection.LdapCaFile = dc.at("SAMBA_CA_FILE");
-  std::unique_ptr<tv::Directory> ldap = tv::openLdapDirectory(connection, log);
+  std::unique_ptr<tv::Directory> ldap = tv::bench::openAdminDirectory(dc, log);
   if (!ldap) {
     state.SkipWithError("the LDAP directory cannot be opened (see the log)");
     return;
   }
 
-  const School s = school(n, dc.at("SAMBA_BASE_DN"));
-  if (accountsIn(*ldap, s.elev) != n) {
-    const fs::path file = folder / "accounts.ldif";
-    std::ofstream(file, std::ios::binary) << s.ldif;
+  const School s = school(n, dc["SAMBA_BASE_DN"]);
+  if (tv::bench::accountsIn(*ldap, s.elev) != n) {
     std::fprintf(stderr, "filling %s with %d accounts …\n", s.elev.c_str(), n);
-    (void)ldapadd(dc, file.string());
-    fs::remove(file);
-    if (const long found = accountsIn(*ldap, s.elev); found != n) {
+    (void)tv::bench::ldapaddText(dc, s.ldif, (folder / "accounts.ldif").string());
+    if (const long found = tv::bench::accountsIn(*ldap, s.elev); found != n) {
       const std::string text = s.elev + " holds " + std::to_string(found) + " accounts, not " +
                                std::to_string(n) + " (ldapadd failed?)";
       state.SkipWithError(text.c_str());
@@ -270,14 +163,12 @@ void BM_SambaTestModePass(benchmark::State& state) {
   const auto l0 = std::chrono::steady_clock::now();
   const std::size_t listed = tv::GetADBrugerListe(rt, rt.trim.ldapPath, true, {}).users.size();
   const auto l1 = std::chrono::steady_clock::now();
-  const std::string search =
-      "LDAPTLS_CACERT='" + dc.at("SAMBA_CA_FILE") + "' ldapsearch -LLL -x -H '" +
-      dc.at("SAMBA_URI") + "' -D '" + dc.at("SAMBA_ADMIN_DN") + "' -y '" +
-      dc.at("SAMBA_ADMIN_PASSWORD_FILE") + "' -b '" + s.elev +
-      "' -E pr=20/noprompt '(&(objectCategory=person)(objectClass=user)(cn=*))' name "
-      "sAMAccountName whenChanged employeeNumber userAccountControl description homeDirectory "
-      "homeDrive profilePath userParameters mail homeMDB > /dev/null";
-  const int searched = std::system(search.c_str());
+  const int searched = tv::bench::runLdapTool(
+      dc, "ldapsearch",
+      {"-LLL", "-b", s.elev, "-E", "pr=20/noprompt",
+       "(&(objectCategory=person)(objectClass=user)(cn=*))", "name", "sAMAccountName",
+       "whenChanged", "employeeNumber", "userAccountControl", "description", "homeDirectory",
+       "homeDrive", "profilePath", "userParameters", "mail", "homeMDB"});
   const auto l2 = std::chrono::steady_clock::now();
   const double listSeconds = std::chrono::duration<double>(l1 - l0).count();
   const double searchSeconds = std::chrono::duration<double>(l2 - l1).count();

@@ -18,10 +18,10 @@
 
 #include "config/locations.h"
 #include "config/trim.h"
-#include "platform/ldap/ldap_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
+#include "samba_bench.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
 
@@ -152,22 +152,9 @@ void BM_LiveUnchangedPass(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveUnchangedPass)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The same creation pass against the test domain controller, when
-// TAVLEVAGT_SAMBA_ENV names the harness's env file (see
-// tests/integration/samba/samba-dc.sh "use plain"). The accounts go below a
-// fresh OU=ZEB, which is emptied again before each run.
-std::map<std::string, std::string> sambaEnv() {
-  std::map<std::string, std::string> env;
-  const char* file = std::getenv("TAVLEVAGT_SAMBA_ENV");
-  if (file == nullptr) return env;
-  std::ifstream in(file);
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return env;
-}
-
+// The same creation pass against the test domain controller (see
+// samba_bench.h). The accounts go below a fresh OU=ZEB, which is emptied
+// again before each run.
 void emptyContainer(tv::Directory& dir, const std::string& path) {
   auto container = dir.bind(path);
   if (!container.ok()) return;
@@ -184,7 +171,7 @@ void emptyContainer(tv::Directory& dir, const std::string& path) {
 
 // A live runtime over the test domain controller, its pupils below OU=ZEB.
 struct SambaBench {
-  std::map<std::string, std::string> env = sambaEnv();
+  tv::bench::DomainController dc = tv::bench::domainController();
   StillClock clock;
   std::filesystem::path folder;
   tv::Log log;
@@ -196,14 +183,8 @@ struct SambaBench {
       : folder(std::filesystem::temp_directory_path() / name),
         log(tv::Log::Options{(std::filesystem::create_directories(folder), folder.string()),
                              "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr}) {
-    if (env.empty()) return;
-    tv::Settings ls;
-    ls.LdapServer = env["SAMBA_URI"];
-    ls.LdapBind = "simple";
-    ls.LdapBindName = env["SAMBA_ADMIN_DN"];
-    ls.LdapPasswordFile = env["SAMBA_ADMIN_PASSWORD_FILE"];
-    ls.LdapCaFile = env["SAMBA_CA_FILE"];
-    directory = tv::openLdapDirectory(ls, log);
+    if (!dc.ok()) return;
+    directory = tv::bench::openAdminDirectory(dc, log);
     if (!directory) return;
     tv::Ports ports;
     ports.directory = directory.get();
@@ -216,7 +197,7 @@ struct SambaBench {
     rt->settings.ElevFelter = {
         {"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
     (void)log.open();
-    base = env["SAMBA_BASE_DN"];
+    base = dc["SAMBA_BASE_DN"];
   }
   ~SambaBench() {
     log.release();
@@ -225,7 +206,7 @@ struct SambaBench {
 
   // Why the benchmark cannot run, or "".
   [[nodiscard]] std::string unusable() const {
-    if (env.empty()) return "TAVLEVAGT_SAMBA_ENV is not set";
+    if (!dc.ok()) return dc.why;
     return rt ? "" : "no LDAP connection";
   }
 
@@ -297,16 +278,12 @@ void BM_LiveUnchangedPassSamba(benchmark::State& state) {
   const std::string job = pupilJob(n);
   bench.ensureTree();
   (void)bench.pass(job);  // makes the accounts that are missing
-  auto& env = bench.env;
-  const std::string attrs =
-      "name sAMAccountName whenChanged employeeNumber userAccountControl description "
-      "homeDirectory homeDrive profilePath userParameters mail homeMDB givenName sn displayName";
-  const std::string search =
-      "LDAPTLS_CACERT='" + env["SAMBA_CA_FILE"] + "' ldapsearch -LLL -H '" + env["SAMBA_URI"] +
-      "' -D '" + env["SAMBA_ADMIN_DN"] + "' -y '" + env["SAMBA_ADMIN_PASSWORD_FILE"] +
-      "' -b 'OU=Elev,OU=ZEB," + bench.base +
-      "' -E pr=20/noprompt '(&(objectCategory=person)(objectClass=user)(cn=*))' " + attrs +
-      " > /dev/null";
+  const std::vector<std::string> search = {
+      "-LLL", "-b", "OU=Elev,OU=ZEB," + bench.base, "-E", "pr=20/noprompt",
+      "(&(objectCategory=person)(objectClass=user)(cn=*))", "name", "sAMAccountName",
+      "whenChanged", "employeeNumber", "userAccountControl", "description", "homeDirectory",
+      "homeDrive", "profilePath", "userParameters", "mail", "homeMDB", "givenName", "sn",
+      "displayName"};
   double passSeconds = 0, searchSeconds = 0;
   for (auto _ : state) {
     auto t0 = std::chrono::steady_clock::now();
@@ -318,7 +295,9 @@ void BM_LiveUnchangedPassSamba(benchmark::State& state) {
     }
     state.PauseTiming();
     auto s0 = std::chrono::steady_clock::now();
-    if (std::system(search.c_str()) != 0) state.SkipWithError("ldapsearch failed");
+    if (tv::bench::runLdapTool(bench.dc, "ldapsearch", search) != 0) {
+      state.SkipWithError("ldapsearch failed");
+    }
     auto s1 = std::chrono::steady_clock::now();
     state.ResumeTiming();
     passSeconds += std::chrono::duration<double>(t1 - t0).count();
