@@ -29,7 +29,7 @@ bool hasSystemMarking(Runtime& rt, DirObject& group) {
 }
 
 int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string& groupList,
-                        bool staff, UserPathCache* users) {
+                        bool staff, MembershipCache* cache) {
   const Settings& s = rt.settings;
   const Trim& t = rt.trim;
   if (groupList.empty()) {
@@ -37,57 +37,67 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
     return 0;
   }
   std::string userPath;
-  if (users != nullptr && users->count(login) != 0) {
-    userPath = users->at(login);
+  if (cache != nullptr && cache->userPaths.count(login) != 0) {
+    userPath = cache->userPaths.at(login);
   } else {
     auto user = findUserByLogin(rt, t.defaultNamingContext, login);
     if (user.ok() && user.value.object) userPath = user.value.object->adsPath();
-    if (users != nullptr) users->emplace(login, userPath);
+    if (cache != nullptr) cache->userPaths.emplace(login, userPath);
   }
   if (userPath.empty()) return 0;
 
   int status = 0;
   const std::string description = kGroupMarkingText;
   for (const std::string& name : split(groupList, ':')) {
-    const std::string path = groupPathIn(name, t.GruppePath);
-    auto group = bindGroup(rt, path);
-    if (!group.ok()) {
-      if (auto archived = bindGroup(rt, groupPathIn(name, t.GruppeArkivPath)); archived.ok()) {
-        if (s.LogLevel > 0) {
-          rt.log.message(
-              1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
-              c(login), c(name));
-        }
-        archiveGroup(rt, archived.value.get(), name);
-        return 1;
-      }
-      if (hasSpecialChar(name)) {
-        rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
-                       c(name));
-        return 1;
-      }
-      (void)OpretGruppe(rt, name, &description, staff);
-      group = bindGroup(rt, path);
-      if (!group.ok()) {
-        rt.log.reportHresult(group.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",
-                             c(path));
-        return 1;
-      }
-    } else if (!hasSystemMarking(rt, *group.value)) {
-      // A group the school made by hand sits where the system's groups live
-      // (the scan could not archive it): its members are not ours to set.
-      rt.log.message(
-          1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
-          c(login), c(name));
-      status = 1;
-      continue;
+    DirObject* group = nullptr;
+    std::unique_ptr<DirObject> bound;
+    if (cache != nullptr) {
+      if (auto it = cache->groups.find(name); it != cache->groups.end()) group = it->second.get();
     }
-    Hresult hr = group.value->addMember(userPath);
+    if (group == nullptr) {
+      const std::string path = groupPathIn(name, t.GruppePath);
+      auto found = bindGroup(rt, path);
+      if (!found.ok()) {
+        if (auto archived = bindGroup(rt, groupPathIn(name, t.GruppeArkivPath)); archived.ok()) {
+          if (s.LogLevel > 0) {
+            rt.log.message(
+                1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
+                c(login), c(name));
+          }
+          archiveGroup(rt, archived.value.get(), name);
+          return 1;
+        }
+        if (hasSpecialChar(name)) {
+          rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
+                         c(name));
+          return 1;
+        }
+        (void)OpretGruppe(rt, name, &description, staff);
+        found = bindGroup(rt, path);
+        if (!found.ok()) {
+          rt.log.reportHresult(found.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",
+                               c(path));
+          return 1;
+        }
+      } else if (!hasSystemMarking(rt, *found.value)) {
+        // A group the school made by hand sits where the system's groups live
+        // (the scan could not archive it): its members are not ours to set.
+        rt.log.message(
+            1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
+            c(login), c(name));
+        status = 1;
+        continue;
+      }
+      bound = std::move(found.value);
+      group = bound.get();
+      if (cache != nullptr) cache->groups.emplace(name, std::move(bound));
+    }
+    Hresult hr = group->addMember(userPath);
     if (hr < 0 && (hr != kAlreadyExists || s.LogLevel > 0)) {
       rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", c(login),
                            c(name));
       status = 1;
-    } else if (group.value->setInfo() < 0) {
+    } else if (group->setInfo() < 0) {
       rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
                      c(login), c(name));
       status = 1;

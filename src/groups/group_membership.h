@@ -4,6 +4,7 @@
 // never gains or loses a member here.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -12,17 +13,22 @@
 
 namespace tv {
 
-// The users one group sync has looked up: login -> LDAP path ("" when there
-// was none). The merge adds a pupil to each of its groups in turn; the user
-// does not move meanwhile, so one domain search per login is enough.
-using UserPathCache = std::unordered_map<std::string, std::string>;
+// What one membership merge has looked up. The merge adds a pupil to each of
+// its groups in turn and fills each group member by member; neither users nor
+// groups move meanwhile, so each login is searched for once and each group
+// is bound (and its marking checked) once. A bind reads the whole group, and
+// a standard group of every pupil in the school is a large read.
+struct MembershipCache {
+  std::unordered_map<std::string, std::string> userPaths;  // login -> LDAP path, "" for none
+  std::unordered_map<std::string, std::unique_ptr<DirObject>> groups;  // marked groups, by name
+};
 
 // Adds the user found by login anywhere in the domain to each group of
 // groupList (names separated by ":"), creating a missing group in the groups
 // container first. 0 on success and when there is nothing to do, 1 when the
 // last group could not be given the member.
 int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string& groupList,
-                        bool staff, UserPathCache* users = nullptr);
+                        bool staff, MembershipCache* cache = nullptr);
 
 // Removes the user (the given object, or the login looked for in its user
 // container, the inactive and the archive container) from each group of

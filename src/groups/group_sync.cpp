@@ -281,10 +281,10 @@ Index buildMembershipKeys(GroupMemberList& list) {
 void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index& directoryIndex,
                      const GroupMemberList& file, const Index& fileIndex, bool staff) {
   const Settings& s = rt.settings;
-  UserPathCache users;
+  MembershipCache cache;
   auto add = [&](const GroupMember& m) {
     if (s.IDrift) {
-      (void)TilfoejGruppeMedlem(rt, m.login, m.group, staff, &users);
+      (void)TilfoejGruppeMedlem(rt, m.login, m.group, staff, &cache);
     } else {
       rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", c(m.login),
                      c(m.group));

@@ -2,6 +2,7 @@
 
 #include "groups/group_membership.h"
 #include "groups/group_sync.h"
+#include "support/counting_directory.h"
 #include "unit/groups/group_fixture.h"
 
 namespace tv::test {
@@ -267,38 +268,12 @@ TEST(FjernGruppeMedlem, FindsInactiveUsersAndReportsMissingOnes) {
 namespace tv::test {
 namespace {
 
-// Counts the searches that reach the directory.
-class SearchCounter : public Directory {
- public:
-  explicit SearchCounter(Directory& inner) : inner_(inner) {}
-  int searches = 0;
-  DirResult<std::unique_ptr<DirObject>> bind(std::string_view path) override {
-    return inner_.bind(path);
-  }
-  DirResult<std::unique_ptr<DirObject>> bindRow(const SearchRow& row) override {
-    return inner_.bindRow(row);
-  }
-  Hresult search(std::string_view base, std::string_view filter,
-                 const std::vector<std::string>& attrs, SearchScope scope, int pageSize,
-                 const RowCallback& onRow) override {
-    ++searches;
-    return inner_.search(base, filter, attrs, scope, pageSize, onRow);
-  }
-  DirResult<std::string> canonicalName(std::string_view dn) override {
-    return inner_.canonicalName(dn);
-  }
-  std::optional<DirectoryError> lastError() const override { return inner_.lastError(); }
-
- private:
-  Directory& inner_;
-};
-
 TEST(MembershipMerge, LooksEachLoginUpOnceAndAddsEveryPair) {
   GroupSchool s;
   s.rt.settings.LogLevel = 0;
   selectPupils(s.rt);
   s.addUser("eva", kPupilDn);
-  SearchCounter counter(s.directory);
+  CountingDirectory counter(s.directory);
   s.rt.ports.directory = &counter;
   GroupMemberList file = {{"eva", "7a", "E", {}},
                           {"eva", "Alle", "E", {}},
@@ -309,10 +284,34 @@ TEST(MembershipMerge, LooksEachLoginUpOnceAndAddsEveryPair) {
   Index fi = buildMembershipKeys(file);
   Index ni = buildMembershipKeys(none);
   membershipMerge(s.rt, none, ni, file, fi, false);
-  EXPECT_EQ(counter.searches, 2);
+  EXPECT_EQ(counter.counts().searches, 2u);
   EXPECT_EQ(s.members(groupDn("7a")), std::vector<std::string>{"eva"});
   EXPECT_EQ(s.members(groupDn("alle")), std::vector<std::string>{"eva"});
   EXPECT_EQ(s.members(groupDn("hold")), std::vector<std::string>{"eva"});
+}
+
+TEST(MembershipMerge, BindsEachGroupOnceHoweverManyMembersItGains) {
+  GroupSchool s;
+  s.rt.settings.LogLevel = 0;
+  selectPupils(s.rt);
+  for (const char* login : {"eva", "ole", "ib"}) s.addUser(login, kPupilDn);
+  s.addGroup("7a", kGroupsDn, "Autooprettet af ZEB (E)");
+  s.addGroup("Fremmed", kGroupsDn, "lavet i hånden");
+  CountingDirectory counter(s.directory);
+  s.rt.ports.directory = &counter;
+  GroupMemberList file = {{"eva", "7a", "E", {}},      {"ole", "7a", "E", {}},
+                          {"ib", "7a", "E", {}},       {"eva", "Fremmed", "E", {}},
+                          {"ole", "Fremmed", "E", {}}};
+  GroupMemberList none;
+  Index fi = buildMembershipKeys(file);
+  Index ni = buildMembershipKeys(none);
+  membershipMerge(s.rt, none, ni, file, fi, false);
+  EXPECT_EQ(s.members(groupDn("7a")), (std::vector<std::string>{"eva", "ib", "ole"}));
+  // A hand-made group is bound and refused for each pair: it is never kept.
+  EXPECT_TRUE(s.members(groupDn("Fremmed")).empty());
+  // Each user found once, 7a once, Fremmed for each of its two pairs.
+  EXPECT_EQ(counter.counts().binds, 3u + 1u + 2u);
+  EXPECT_EQ(s.linesWith("ikke er vedligeholdt af ZEB").size(), 2u);
 }
 
 TEST(FjernGruppeMedlem, ANameWithACommaIsADnBelowTheDomain) {
