@@ -16,6 +16,7 @@
 #include "jobdata/job_reader.h"
 #include "platform/ldap/ldap_directory.h"
 #include "service/runtime.h"
+#include "support/counting_directory.h"
 #include "support/fakes.h"
 #include "text/text.h"
 
@@ -159,6 +160,19 @@ TEST_F(GroupSyncOnSamba, PupilRunThenNothingToDo) {
   EXPECT_EQ(linesWith("   Bruger ind"), Names{});
   EXPECT_EQ(linesWith("   Bruger ud"), Names{});
   EXPECT_EQ(linesWith("   Bruger i gruppe OK").size(), 6u);
+  // gs-gammel, emptied by the first run, went in the second.
+  EXPECT_FALSE(exists("CN=gs-gammel," + groups()));
+
+  // Now truly nothing to do: the scan and one read of every pupil's
+  // memberOf answer for all groups, "gs-Ærø Hold" and "gs-Hold (A)" too, as
+  // the domain controller writes their names.
+  CountingDirectory counting(*directory_);
+  rt_.ports.directory = &counting;
+  run(job);
+  rt_.ports.directory = directory_.get();
+  EXPECT_EQ(counting.counts().searches, 2u);
+  EXPECT_EQ(counting.counts().binds, 0u);
+  EXPECT_EQ(counting.counts().changes + counting.counts().commits, 0u);
 }
 
 }  // namespace
