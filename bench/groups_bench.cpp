@@ -15,16 +15,16 @@
 #include <map>
 #include <string>
 
+#include "../tests/support/counting_directory.h"
 #include "config/locations.h"
 #include "directory/directory.h"
 #include "groups/group_sync.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
-#include "text/text.h"
 #include "samba_bench.h"
+#include "service/runtime.h"
 #include "still_clock.h"
-#include "../tests/support/counting_directory.h"
+#include "text/text.h"
 
 namespace {
 
@@ -236,9 +236,9 @@ struct SambaSchool {
     }
     for (const auto& [name, dns] : members) {
       const std::string dn = "CN=" + name + ",OU=Grupper," + system;
-      firstRunLdif += "dn: " + dn + "\nchangetype: add\nobjectClass: group\nsAMAccountName: " +
-                      name + "\ndescription: Autooprettet af ZEB (E)\nmail: " + name +
-                      "@skole.test\n\n";
+      firstRunLdif += "dn: " + dn +
+                      "\nchangetype: add\nobjectClass: group\nsAMAccountName: " + name +
+                      "\ndescription: Autooprettet af ZEB (E)\nmail: " + name + "@skole.test\n\n";
       for (const std::string& m : dns) {
         firstRunLdif += "dn: " + dn + "\nchangetype: modify\nadd: member\nmember: " + m + "\n-\n\n";
       }

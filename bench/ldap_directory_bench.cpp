@@ -62,8 +62,8 @@ class NullClock : public tv::Clock {
 int countUsers() {
   const std::string out = "/tmp/tv-bench-count.ldif";
   if (tv::bench::runLdapTool(domain().dc, "ldapsearch",
-                             {"-LLL", "-E", "pr=1000/noprompt", "-s", "one", "-b",
-                              domain().benchOu, "(objectClass=user)", "1.1"},
+                             {"-LLL", "-E", "pr=1000/noprompt", "-s", "one", "-b", domain().benchOu,
+                              "(objectClass=user)", "1.1"},
                              out) != 0) {
     return -1;
   }

@@ -78,14 +78,10 @@ inline std::unique_ptr<Directory> openAdminDirectory(const DomainController& dc,
 inline int runLdapTool(const DomainController& dc, const std::string& tool,
                        const std::vector<std::string>& args,
                        const std::string& output = "/dev/null") {
-  std::vector<std::string> argv = {tool,
-                                   "-x",
-                                   "-H",
-                                   dc["SAMBA_URI"],
-                                   "-D",
-                                   dc["SAMBA_ADMIN_DN"],
-                                   "-y",
-                                   dc["SAMBA_ADMIN_PASSWORD_FILE"]};
+  std::vector<std::string> argv = {tool, "-x",
+                                   "-H", dc["SAMBA_URI"],
+                                   "-D", dc["SAMBA_ADMIN_DN"],
+                                   "-y", dc["SAMBA_ADMIN_PASSWORD_FILE"]};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argp;
   for (std::string& a : argv) argp.push_back(a.data());
@@ -99,8 +95,7 @@ inline int runLdapTool(const DomainController& dc, const std::string& tool,
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   const int rc = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());

@@ -35,10 +35,10 @@
 #include "config/locations.h"
 #include "config/trim.h"
 #include "directory/user_queries.h"
-#include "ports/clock.h"
-#include "service/runtime.h"
 #include "platform/memory/ldif.h"
+#include "ports/clock.h"
 #include "samba_bench.h"
+#include "service/runtime.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
 

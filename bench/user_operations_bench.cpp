@@ -20,8 +20,8 @@
 #include "config/trim.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
 #include "samba_bench.h"
+#include "service/runtime.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
 
@@ -278,12 +278,27 @@ void BM_LiveUnchangedPassSamba(benchmark::State& state) {
   const std::string job = pupilJob(n);
   bench.ensureTree();
   (void)bench.pass(job);  // makes the accounts that are missing
-  const std::vector<std::string> search = {
-      "-LLL", "-b", "OU=Elev,OU=ZEB," + bench.base, "-E", "pr=20/noprompt",
-      "(&(objectCategory=person)(objectClass=user)(cn=*))", "name", "sAMAccountName",
-      "whenChanged", "employeeNumber", "userAccountControl", "description", "homeDirectory",
-      "homeDrive", "profilePath", "userParameters", "mail", "homeMDB", "givenName", "sn",
-      "displayName"};
+  const std::vector<std::string> search = {"-LLL",
+                                           "-b",
+                                           "OU=Elev,OU=ZEB," + bench.base,
+                                           "-E",
+                                           "pr=20/noprompt",
+                                           "(&(objectCategory=person)(objectClass=user)(cn=*))",
+                                           "name",
+                                           "sAMAccountName",
+                                           "whenChanged",
+                                           "employeeNumber",
+                                           "userAccountControl",
+                                           "description",
+                                           "homeDirectory",
+                                           "homeDrive",
+                                           "profilePath",
+                                           "userParameters",
+                                           "mail",
+                                           "homeMDB",
+                                           "givenName",
+                                           "sn",
+                                           "displayName"};
   double passSeconds = 0, searchSeconds = 0;
   for (auto _ : state) {
     auto t0 = std::chrono::steady_clock::now();

@@ -68,11 +68,16 @@ void classifyGroup(Runtime& rt, const ScannedGroup& g, GroupMemberList& list,
       kind = "M";
     } else if (g.marking == "Autooprettet af ZEB (E)") {
       kind = "E";
-    } else if (g.marking != "Autooprettet af ZEB ()") {
+    }
+    // The marking attribute may be "mail" itself: after a repair the address
+    // read by the scan is no longer the group's.
+    const std::string* mail = knownMail(rt, g);
+    if (kind.empty() && g.marking != "Autooprettet af ZEB ()") {
       repairGroupKind(rt, g.name, g.path, kind);
+      mail = nullptr;
     }
     if ((kind == "M" && staff) || (kind == "E" && !staff)) {
-      FindMembersInGroup(rt, g.name, rt.trim.ZEBPath, list, kind, exceptions, {&index, knownMail(rt, g)});
+      FindMembersInGroup(rt, g.name, rt.trim.ZEBPath, list, kind, exceptions, {&index, mail});
     }
   }
   const bool inArchive = g.path.find("Arkiv") != std::string::npos;

@@ -23,7 +23,9 @@
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 // Names carry a prefix: account names are unique in the whole domain, which
 // other tests share.

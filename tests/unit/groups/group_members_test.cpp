@@ -299,8 +299,10 @@ TEST(MembershipMerge, BindsEachGroupOnceHoweverManyMembersItGains) {
   s.addGroup("Fremmed", kGroupsDn, "lavet i hånden");
   CountingDirectory counter(s.directory);
   s.rt.ports.directory = &counter;
-  GroupMemberList file = {{"eva", "7a", "E", {}},      {"ole", "7a", "E", {}},
-                          {"ib", "7a", "E", {}},       {"eva", "Fremmed", "E", {}},
+  GroupMemberList file = {{"eva", "7a", "E", {}},
+                          {"ole", "7a", "E", {}},
+                          {"ib", "7a", "E", {}},
+                          {"eva", "Fremmed", "E", {}},
                           {"ole", "Fremmed", "E", {}}};
   GroupMemberList none;
   Index fi = buildMembershipKeys(file);
