@@ -129,8 +129,11 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
 
 namespace {
 
-DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const std::string& filter) {
-  DirResult<FoundUser> out;
+// The path of the user the filter finds below containerDn (the last row
+// when several match); E_FAIL when there is none.
+DirResult<std::string> findLastPath(Runtime& rt, std::string_view containerDn,
+                                    const std::string& filter) {
+  DirResult<std::string> out;
   Directory* dir = rt.ports.directory;
   std::string path = "LDAP://" + std::string(containerDn);
   if (dir == nullptr) {
@@ -157,7 +160,19 @@ DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const st
     out.hr = kEFail;
     return out;
   }
-  auto bound = dir->bind(last->first("ADsPath"));
+  out.hr = kSOk;
+  out.value = last->first("ADsPath");
+  return out;
+}
+
+DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const std::string& filter) {
+  DirResult<FoundUser> out;
+  DirResult<std::string> found = findLastPath(rt, containerDn, filter);
+  if (!found.ok()) {
+    out.hr = found.hr;
+    return out;
+  }
+  auto bound = rt.ports.directory->bind(found.value);
   if (!bound.ok()) {
     out.hr = kEFail;
     return out;
@@ -172,6 +187,11 @@ DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const st
   return out;
 }
 
+std::string loginFilter(std::string_view login) {
+  std::string v = escapeFilterValue(login);
+  return "(&(objectCategory=person)(objectClass=user)(|(cn=" + v + ")(sAMAccountName=" + v + ")))";
+}
+
 }  // namespace
 
 DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view containerDn,
@@ -184,10 +204,12 @@ DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view cont
 
 DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
                                      std::string_view login) {
-  std::string v = escapeFilterValue(login);
-  std::string filter =
-      "(&(objectCategory=person)(objectClass=user)(|(cn=" + v + ")(sAMAccountName=" + v + ")))";
-  return findOne(rt, containerDn, filter);
+  return findOne(rt, containerDn, loginFilter(login));
+}
+
+DirResult<std::string> findUserPathByLogin(Runtime& rt, std::string_view containerDn,
+                                           std::string_view login) {
+  return findLastPath(rt, containerDn, loginFilter(login));
 }
 
 Hresult createOrganizationalUnit(Runtime& rt, std::string_view rdn, std::string_view parentPath) {

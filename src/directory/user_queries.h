@@ -64,6 +64,9 @@ DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view cont
                                               std::string_view identification);
 DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
                                      std::string_view login);
+// The same user's LDAP path alone, without reading the account.
+DirResult<std::string> findUserPathByLogin(Runtime& rt, std::string_view containerDn,
+                                           std::string_view login);
 
 // Key widths of the index arrays, in characters.
 inline constexpr std::size_t kIdentificationKeyChars = 64;

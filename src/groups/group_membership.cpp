@@ -40,8 +40,10 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
   if (cache != nullptr && cache->userPaths.count(login) != 0) {
     userPath = cache->userPaths.at(login);
   } else {
-    auto user = findUserByLogin(rt, t.defaultNamingContext, login);
-    if (user.ok() && user.value.object) userPath = user.value.object->adsPath();
+    // Only the path is wanted: reading the account as well would cost a
+    // second round trip per pupil on a school's first sync.
+    auto user = findUserPathByLogin(rt, t.defaultNamingContext, login);
+    if (user.ok()) userPath = user.value;
     if (cache != nullptr) cache->userPaths.emplace(login, userPath);
   }
   if (userPath.empty()) return 0;
