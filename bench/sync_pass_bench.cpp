@@ -15,8 +15,8 @@
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "service/runtime.h"
-#include "sync/sync_pass.h"
 #include "still_clock.h"
+#include "sync/sync_pass.h"
 
 namespace {
 
@@ -68,8 +68,8 @@ void BM_TestModePass(benchmark::State& state) {
   }
   auto folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-pass";
   std::filesystem::create_directories(folder);
-  tv::Log log(tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false,
-                               stderr});
+  tv::Log log(
+      tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   tv::Ports ports;
   ports.directory = &directory;
   ports.clock = &clock;

@@ -8,9 +8,9 @@
 
 #include "config/settings_loader.h"
 #include "jobserver/job_server_client.h"
+#include "password/password_jobs.h"
 #include "platform/app/directory_choice.h"
 #include "platform/curl/curl_http_client.h"
-#include "password/password_jobs.h"
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_process_runner.h"

@@ -100,10 +100,9 @@ template <typename T, typename KeyFn>
                                                        const Index& index, KeyFn key,
                                                        std::size_t width, std::string_view value) {
   const std::string_view want = indexKey(value, width);
-  auto it = std::lower_bound(index.begin(), index.end(), want,
-                             [&](std::uint32_t pos, std::string_view v) {
-                               return indexKey(key(list[pos]), width) < v;
-                             });
+  auto it = std::lower_bound(
+      index.begin(), index.end(), want,
+      [&](std::uint32_t pos, std::string_view v) { return indexKey(key(list[pos]), width) < v; });
   if (it == index.end() || indexKey(key(list[*it]), width) != want) return std::nullopt;
   return *it;
 }

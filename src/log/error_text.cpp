@@ -27,8 +27,9 @@ std::string win32ErrorText(std::uint32_t code) {
       {161, "The specified path is invalid."},
       {183, "Cannot create a file when that file already exists."},
       {206, "The filename or extension is too long."},
-      {1231, "The network location cannot be reached. For information about network "
-             "troubleshooting, see Windows Help."},
+      {1231,
+       "The network location cannot be reached. For information about network "
+       "troubleshooting, see Windows Help."},
       {1317, "The specified account does not exist."},
       {1326, "The user name or password is incorrect."},
       {1332, "No mapping between account names and security IDs was done."},
@@ -41,11 +42,13 @@ std::string win32ErrorText(std::uint32_t code) {
       {8205, "The specified directory service attribute or value already exists."},
       {8206, "The directory service is busy."},
       {8207, "The directory service is unavailable."},
-      {8212, "The requested operation did not satisfy one or more constraints associated "
-              "with the class of the object."},
+      {8212,
+       "The requested operation did not satisfy one or more constraints associated "
+       "with the class of the object."},
       {8213, "The directory service can perform the requested operation only on a leaf object."},
-      {8214, "The directory service cannot perform the requested operation on the RDN "
-              "attribute of an object."},
+      {8214,
+       "The directory service cannot perform the requested operation on the RDN "
+       "attribute of an object."},
       {8224, "An operations error occurred."},
       {8225, "A protocol error occurred."},
       {8226, "The time limit for this request was exceeded."},

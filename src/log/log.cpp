@@ -26,8 +26,12 @@ std::string cutBytes(std::string s, std::size_t max) {
 
 }  // namespace
 
-void Log::setLastError(int code) { tLastError = code; }
-int Log::lastError() { return tLastError; }
+void Log::setLastError(int code) {
+  tLastError = code;
+}
+int Log::lastError() {
+  return tLastError;
+}
 
 Log::Log(Options options) : opt_(std::move(options)) {}
 
@@ -79,8 +83,8 @@ void Log::rotateIfLarge(const std::string& path) {
   auto size = std::filesystem::file_size(path, ec);
   if (ec || size <= kLogRotateBytes) return;
   std::tm tm = opt_.clock->localTime(opt_.clock->now());
-  std::string target = format("%s%4.4d%2.2d%2.2d.log", path.c_str(), tm.tm_year + 1900,
-                              tm.tm_mon + 1, tm.tm_mday);
+  std::string target =
+      format("%s%4.4d%2.2d%2.2d.log", path.c_str(), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   // A second rotation on the same day finds the target taken; the log grows on.
   if (std::filesystem::exists(target, ec)) return;
   std::filesystem::rename(path, target, ec);
@@ -141,9 +145,15 @@ void Log::setFlushEachWrite(bool on) {
   flush_ = on;
 }
 
-void Log::setConsole(bool on) { opt_.console = on; }
-bool Log::console() const { return opt_.console; }
-void Log::setEventLog(EventLog* events) { opt_.events = events; }
+void Log::setConsole(bool on) {
+  opt_.console = on;
+}
+bool Log::console() const {
+  return opt_.console;
+}
+void Log::setEventLog(EventLog* events) {
+  opt_.events = events;
+}
 
 void Log::setFolder(std::string folder) {
   std::lock_guard lock(mutex_);

@@ -49,10 +49,10 @@ class Log {
   struct Options {
     std::string folder;  // absolute data folder; empty: the log is not written to a file
     std::string fileName = "Tavlevagt.log";
-    Clock* clock = nullptr;          // required
-    EventLog* events = nullptr;      // null: event-log reports go nowhere
-    SystemInfo* system = nullptr;    // null: no memory line
-    bool console = false;            // echo every message to consoleStream
+    Clock* clock = nullptr;        // required
+    EventLog* events = nullptr;    // null: event-log reports go nowhere
+    SystemInfo* system = nullptr;  // null: no memory line
+    bool console = false;          // echo every message to consoleStream
     std::FILE* consoleStream = stderr;
   };
 

@@ -6,10 +6,10 @@ namespace tv {
 namespace {
 
 // Windows-1252 0x80..0x9F; 0 marks the five undefined bytes.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 char32_t byteToCp(unsigned char b) {
   if (b >= 0x80 && b < 0xA0 && kHigh[b - 0x80] != 0) return kHigh[b - 0x80];
@@ -192,7 +192,9 @@ std::string toUpper(std::string_view utf8) {
   return fromCodePoints(cps);
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) { return toLower(a) == toLower(b); }
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  return toLower(a) == toLower(b);
+}
 
 bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -226,8 +228,12 @@ std::vector<std::string> split(std::string_view s, char sep) {
   }
 }
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.starts_with(prefix); }
-bool endsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
+bool startsWith(std::string_view s, std::string_view prefix) {
+  return s.starts_with(prefix);
+}
+bool endsWith(std::string_view s, std::string_view suffix) {
+  return s.ends_with(suffix);
+}
 
 std::string vformat(const char* fmt, va_list args) {
   va_list copy;

@@ -38,6 +38,8 @@ std::string TempFolder::read(const std::string& name) const {
   return s.str();
 }
 
-std::string LogFixture::text() const { return cp1252ToUtf8(folder.read("Tavlevagt.log")); }
+std::string LogFixture::text() const {
+  return cp1252ToUtf8(folder.read("Tavlevagt.log"));
+}
 
 }  // namespace tv::test

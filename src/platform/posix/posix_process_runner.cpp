@@ -11,7 +11,6 @@ extern char** environ;
 namespace tv {
 namespace {
 
-
 class FileActions {
  public:
   FileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }

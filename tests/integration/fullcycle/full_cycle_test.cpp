@@ -25,7 +25,9 @@
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 std::string idOf(const std::string& tag) {
   std::string id = tag;

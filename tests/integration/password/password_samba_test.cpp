@@ -21,7 +21,9 @@ namespace {
 
 constexpr int kInvalidCredentials = 49;
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 class PasswordOnSamba : public ::testing::Test {
  protected:

@@ -33,7 +33,9 @@ namespace tv::test {
 namespace {
 namespace fs = std::filesystem;
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 Settings adminSettings() {
   Settings s;

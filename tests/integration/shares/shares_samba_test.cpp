@@ -35,7 +35,9 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace tv::test {
 namespace {
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 constexpr const char* kUserPassword = "Elev-Kode.2026!";
 

@@ -24,7 +24,9 @@ namespace {
 
 constexpr int kInvalidCredentials = 49;
 
-const SambaDc& dc() { return requireSambaDc(); }
+const SambaDc& dc() {
+  return requireSambaDc();
+}
 
 std::string idFor(const std::string& tag) {
   std::string id = tag;

@@ -121,7 +121,8 @@ TEST(Log, TwoThreadsLoseNoMessage) {
 TEST(Log, ReportHresultForWin32Code) {
   LogFixture f;
   f.log.setDirectoryErrorSource([] {
-    return std::optional<DirectoryError>(DirectoryError{8240, "0000208D: NameErr\n", "LDAP Provider"});
+    return std::optional<DirectoryError>(
+        DirectoryError{8240, "0000208D: NameErr\n", "LDAP Provider"});
   });
   f.log.reportHresult(static_cast<Hresult>(0x80070005), "OpretBruger: %s\n", "x");
   EXPECT_EQ(f.text(),

@@ -53,11 +53,12 @@ struct School {
   void addUser(const std::string& cn, const std::string& container, const std::string& id,
                bool disabled = false) {
     std::string entry = "dn: CN=" + cn + "," + container + ",OU=ZEB,DC=skole,DC=test\n" +
-                       "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
-                        "objectClass: user\ncn: " + cn + "\nname: " + cn + "\n" +
+                        "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+                        "objectClass: user\ncn: " +
+                        cn + "\nname: " + cn + "\n" +
                         "objectCategory: CN=Person,CN=Schema,CN=Configuration,DC=skole,DC=test\n" +
                         "sAMAccountName: " + cn + "\n" +
-                       "userAccountControl: " + (disabled ? "514" : "512") + "\n";
+                        "userAccountControl: " + (disabled ? "514" : "512") + "\n";
     if (!id.empty()) entry += "employeeNumber: " + id + "\n";
     ldif += entry + "\n";
     EXPECT_EQ(directory.loadLdif(ldif), "");
@@ -73,7 +74,8 @@ struct School {
 
 // One pupil record line: login;id;password;first;last;pers_id;birth;groups;…
 inline std::string pupilLine(const std::string& login, const std::string& id) {
-  return login + ";" + id + ";Kode1234;Fornavn;Efternavn;12345;010110;7A;Vej 1;By;Distrikt;8000;;;;7;7A";
+  return login + ";" + id +
+         ";Kode1234;Fornavn;Efternavn;12345;010110;7A;Vej 1;By;Distrikt;8000;;;;7;7A";
 }
 
 }  // namespace tv::test

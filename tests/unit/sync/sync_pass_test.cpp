@@ -29,8 +29,8 @@ TEST(SynchronisationPass, TestModeSortsUsersIntoTheThreePhases) {
   s.addUser("bo", "OU=Elev", idOf("b"));
   std::string before = s.directory.saveLdif();
   PassCounts counts;
-  auto end = runPupilPass(s, pupilLine("anna", idOf("a")) + "\n" + pupilLine("cai", idOf("c")) + "\n",
-                          counts);
+  auto end = runPupilPass(
+      s, pupilLine("anna", idOf("a")) + "\n" + pupilLine("cai", idOf("c")) + "\n", counts);
   EXPECT_EQ(end, SectionEnd::kEndOfFile);
   EXPECT_EQ(counts.deactivated, 1u);
   EXPECT_EQ(counts.created, 1u);
@@ -135,7 +135,8 @@ TEST(SynchronisationPass, MalformedDirectoryIdentificationEndsWithCode25) {
   EXPECT_EQ(runPupilPass(s, "", counts), SectionEnd::kFatal);
   EXPECT_EQ(s.exitCode, 25);
   EXPECT_NE(s.logs.text().find(" FEJL I BRUGERIDENTIFIKATIONSFELTET PÅ AD 'kim', '" +
-                               std::string(31, '1') + "', 31 :\n Skift 'BrugerIdentifikation' "
+                               std::string(31, '1') +
+                               "', 31 :\n Skift 'BrugerIdentifikation' "
                                "i ini-filen til et tomt/brug_uuid felt.\n"),
             std::string::npos);
 }

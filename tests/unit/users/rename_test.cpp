@@ -19,9 +19,10 @@ TEST(RetBrugerLogin, RenameMovesLoginPrincipalAndPrimaryAddress) {
   s.rt.settings.OpretMailMedaScript = "script/mail.cmd";
   s.rt.settings.RunScriptPreRenameMeda = "script/omdoeb.cmd";
   s.select(true);
-  s.addUser("anbe", kMeda, idFor("a"),
-            AccountShape::marked("Autooprettet af ZEB (1)", false,
-                                "proxyAddresses: SMTP:anbe@skole.dk\nproxyAddresses: X400:c=dk\n"));
+  s.addUser(
+      "anbe", kMeda, idFor("a"),
+      AccountShape::marked("Autooprettet af ZEB (1)", false,
+                           "proxyAddresses: SMTP:anbe@skole.dk\nproxyAddresses: X400:c=dk\n"));
   FileUser u = record("anbe2", idFor("a"));
   RetBrugerLogin(s.rt, u, "anbe");
   const std::string dn = std::string("CN=anbe2,") + kMeda;

@@ -123,9 +123,10 @@ TEST(OpdaterBruger, UnchangedAccountCausesNoWrite) {
   Site s;
   s.rt.settings.ElevFelter = {{"givenName", "fornavn"}, {"sn", "efternavn"}, {"title", "*Elev"}};
   s.select(false);
-  const std::string dn = s.addUser("anbe", kElev, idFor("a"),
-                                   AccountShape::marked("Autooprettet af ZEB (12345)", false,
-                                                       "givenName: Anna\nsn: Berg\ntitle: Elev\n"));
+  const std::string dn =
+      s.addUser("anbe", kElev, idFor("a"),
+                AccountShape::marked("Autooprettet af ZEB (12345)", false,
+                                     "givenName: Anna\nsn: Berg\ntitle: Elev\n"));
   std::string usn = s.value(dn, "uSNChanged");
   DirUser d = dirRecord("anbe", dn, idFor("a"));
   FileUser u = record("anbe", idFor("a"));
