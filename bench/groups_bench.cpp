@@ -229,8 +229,7 @@ struct SambaSchool {
                                    "gb-klasse" + std::to_string(i % classes)}) {
         members[g].push_back(dn);
       }
-      ldif += "dn: CN=" + cn + ",OU=Elev," + system + "\nobjectClass: user\nsAMAccountName: " + cn +
-              "\n\n";
+      ldif += "dn: " + dn + "\nobjectClass: user\nsAMAccountName: " + cn + "\n\n";
       text += cn + ";" + std::string(32, 'b') + ";Kode1;F;E;2;010110;gb-klasse" +
               std::to_string(i % classes) + ";;;;;;;;;\n";
     }
