@@ -9,19 +9,6 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kFoldColumns = 76;
 
-// Names of attributes, classes and keywords are ASCII: compare them without
-// the full Unicode case mapping, which would dominate a large snapshot load.
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 int base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -189,7 +176,7 @@ LdifParse parseLdif(std::string_view text) {
       value = l.substr(v);
     }
     if (!inRecord) {
-      if (sameName(name, "version") && !versionSeen && result.records.empty()) {
+      if (asciiEqualsIgnoreCase(name, "version") && !versionSeen && result.records.empty()) {
         versionSeen = true;
         if (value != "1") {
           result.error = errorAt(line.number, "unsupported LDIF version");
@@ -197,7 +184,7 @@ LdifParse parseLdif(std::string_view text) {
         }
         continue;
       }
-      if (!sameName(name, "dn")) {
+      if (!asciiEqualsIgnoreCase(name, "dn")) {
         result.error = errorAt(line.number, "a record must begin with \"dn:\"");
         return result;
       }
@@ -206,19 +193,19 @@ LdifParse parseLdif(std::string_view text) {
       inRecord = true;
       continue;
     }
-    if (sameName(name, "dn")) {
+    if (asciiEqualsIgnoreCase(name, "dn")) {
       result.error = errorAt(line.number, "a second \"dn:\" in one record");
       return result;
     }
-    if (sameName(name, "changetype")) {
-      if (!sameName(value, "add")) {
+    if (asciiEqualsIgnoreCase(name, "changetype")) {
+      if (!asciiEqualsIgnoreCase(value, "add")) {
         result.error =
             errorAt(line.number, "only content records and \"changetype: add\" are read");
         return result;
       }
       continue;
     }
-    if (sameName(name, "control")) {
+    if (asciiEqualsIgnoreCase(name, "control")) {
       result.error = errorAt(line.number, "controls are not supported");
       return result;
     }

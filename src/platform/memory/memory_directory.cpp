@@ -34,13 +34,13 @@ std::size_t MemoryDirectory::entryCount() const {
 }
 
 DirResult<std::unique_ptr<DirObject>> MemoryDirectory::bind(std::string_view path) {
-  if (sameName(path, "LDAP://RootDSE")) {
+  if (asciiEqualsIgnoreCase(path, "LDAP://RootDSE")) {
     std::lock_guard lock(store_->mu);
     store_->succeed();
     return {kSOk, MemObject::rootDse(store_)};
   }
   std::lock_guard lock(store_->mu);
-  if (path.size() < 7 || !sameName(path.substr(0, 7), "LDAP://")) {
+  if (path.size() < 7 || !asciiEqualsIgnoreCase(path.substr(0, 7), "LDAP://")) {
     return {store_->fail(kEAdsBadPathname, "not an LDAP path: " + std::string(path)), nullptr};
   }
   const std::string dn = dnFromPath(path);
@@ -101,7 +101,7 @@ Hresult MemoryDirectory::search(std::string_view base, std::string_view filter,
   {
     std::lock_guard lock(store_->mu);
     for (const std::string& a : attrs) {
-      if (sameName(a, "ADsPath")) {
+      if (asciiEqualsIgnoreCase(a, "ADsPath")) {
         columns.push_back({true, 0});
       } else if (auto id = store_->schema.find(a)) {
         columns.push_back({false, *id});

@@ -40,7 +40,7 @@ class MemObject : public DirObject {
 
   void seed(const SearchRow& row) {
     for (const DirAttribute& a : row.attributes) {
-      if (!sameName(a.name, "ADsPath")) cache_.push_back(a);
+      if (!asciiEqualsIgnoreCase(a.name, "ADsPath")) cache_.push_back(a);
     }
   }
 
@@ -84,7 +84,7 @@ class MemObject : public DirObject {
   }
 
   AdsType typeOf(std::string_view attr) override {
-    if (sameName(attr, "ADsPath")) return AdsType::kCaseIgnoreString;
+    if (asciiEqualsIgnoreCase(attr, "ADsPath")) return AdsType::kCaseIgnoreString;
     if (const DirAttribute* a = cached(attr)) return a->type;
     std::lock_guard lock(store_->mu);
     auto id = store_->schema.find(attr);
@@ -154,23 +154,24 @@ class MemObject : public DirObject {
 
   const Change* queued(std::string_view attr) const {
     for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
-      if (sameName(it->attr, attr)) return &*it;
+      if (asciiEqualsIgnoreCase(it->attr, attr)) return &*it;
     }
     return nullptr;
   }
 
   const DirAttribute* cached(std::string_view attr) const {
     for (const DirAttribute& a : cache_) {
-      if (sameName(a.name, attr)) return &a;
+      if (asciiEqualsIgnoreCase(a.name, attr)) return &a;
     }
     return nullptr;
   }
 
   Hresult enqueue(Change c) {
     if (rootDse_) return fail(kEAdsPropertyNotSupported, "RootDSE is read-only");
-    queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [&](const Change& q) { return sameName(q.attr, c.attr); }),
-                 queue_.end());
+    queue_.erase(
+        std::remove_if(queue_.begin(), queue_.end(),
+                       [&](const Change& q) { return asciiEqualsIgnoreCase(q.attr, c.attr); }),
+        queue_.end());
     queue_.push_back(std::move(c));
     return kSOk;
   }

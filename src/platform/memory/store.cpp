@@ -15,7 +15,7 @@ std::optional<Failure> Store::checkValues(const std::string& key, const Entry& e
                        "000020D9: the class of an object cannot change");
   }
   auto rdns = parseDn(e.dn);
-  if (!adding && rdns && !rdns->empty() && sameName(rdns->front().type, d.name)) {
+  if (!adding && rdns && !rdns->empty() && asciiEqualsIgnoreCase(rdns->front().type, d.name)) {
     return ldapFailure(ldaprc::kNotAllowedOnRdn,
                        "000020B1: " + d.name + " is the naming attribute; use a rename");
   }

@@ -46,19 +46,6 @@ inline constexpr std::string_view kRuleBitAnd = "1.2.840.113556.1.4.803";
 inline constexpr std::string_view kRuleBitOr = "1.2.840.113556.1.4.804";
 inline constexpr std::string_view kRuleInChain = "1.2.840.113556.1.4.1941";
 
-// Names of attributes, classes and keywords are ASCII: compare them without
-// the full Unicode case mapping, which would dominate a large snapshot load.
-inline bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 inline std::optional<std::int64_t> parseInt(std::string_view s) {
   std::int64_t v = 0;
   if (s.empty()) return std::nullopt;
@@ -185,7 +172,7 @@ inline const std::vector<ClassDef>& classDefs() {
 
 inline const ClassDef* classDef(std::string_view name) {
   for (const ClassDef& c : classDefs()) {
-    if (sameName(c.name, name)) return &c;
+    if (asciiEqualsIgnoreCase(c.name, name)) return &c;
   }
   return nullptr;
 }
@@ -358,7 +345,7 @@ struct Store {
     const Attr* a = attr(e, idObjectClass);
     if (!a) return false;
     for (const std::string& v : a->values) {
-      if (sameName(v, cls)) return true;
+      if (asciiEqualsIgnoreCase(v, cls)) return true;
     }
     return false;
   }

@@ -62,13 +62,8 @@ class FullCycle : public ::testing::Test {
                      "\r\nBrovaltPath=/api/brovalt\r\nBrovaltInstnr=280123\r\n"
                      "BrovaltVersion=v1\r\nBrovaltAuth=dGVzdDpzZWNyZXQ=\r\n"
                      "BrovaltTimeout=10\r\n"));
-    Settings connection;
-    connection.LdapServer = dc().uri;
-    connection.LdapBind = "simple";
-    connection.LdapBindName = dc().adminDn;
-    connection.LdapPasswordFile = logs_.folder.file("ldap.password");
-    connection.LdapCaFile = dc().caFile;
-    directory_ = openLdapDirectory(connection, logs_.log);
+    directory_ =
+        openLdapDirectory(adminSettings(dc(), logs_.folder.file("ldap.password")), logs_.log);
     ASSERT_NE(directory_, nullptr);
     rt_.ports.directory = directory_.get();
     logs_.log.setDirectoryErrorSource([this] { return directory_->lastError(); });

@@ -46,13 +46,7 @@ class GroupSyncOnSamba : public ::testing::Test {
          {base(), pupils(), "OU=Medarbejder," + base(), groups(), archive()}) {
       ASSERT_EQ(admin_.addOu(ou), 0) << ou;
     }
-    Settings s;
-    s.LdapServer = dc().uri;
-    s.LdapBind = "simple";
-    s.LdapBindName = dc().adminDn;
-    s.LdapPasswordFile = dc().adminPasswordFile;
-    s.LdapCaFile = dc().caFile;
-    directory_ = openLdapDirectory(s, logs_.log);
+    directory_ = openLdapDirectory(adminSettings(dc()), logs_.log);
     ASSERT_NE(directory_, nullptr);
     rt_.ports.directory = directory_.get();
     rt_.ports.clock = &logs_.clock;

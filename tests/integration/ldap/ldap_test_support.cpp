@@ -2,16 +2,6 @@
 
 namespace tv::test {
 
-Settings adminSettings(const SambaDc& dc, const std::string& passwordFile) {
-  Settings s;
-  s.LdapServer = dc.uri;
-  s.LdapBind = "simple";
-  s.LdapBindName = dc.adminDn;
-  s.LdapPasswordFile = passwordFile;
-  s.LdapCaFile = dc.caFile;
-  return s;
-}
-
 int freshOu(const SambaDc& dc, const std::string& dn) {
   AdminLdap admin(dc);
   if (admin.status() != 0) return admin.status();

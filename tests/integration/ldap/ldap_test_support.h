@@ -1,5 +1,4 @@
-// Shared by the LDAP adapter's tests: settings that reach the test domain
-// controller as its administrator, and a clean container for each test.
+// Shared by the LDAP adapter's tests: a clean container for each test.
 #pragma once
 
 #include <memory>
@@ -11,9 +10,6 @@
 #include "log/log.h"
 
 namespace tv::test {
-
-// ldaps to the test domain controller, simple bind as Administrator.
-Settings adminSettings(const SambaDc& dc, const std::string& passwordFile);
 
 // Deletes the container with everything in it and creates it anew; 0 or the
 // LDAP result of the failure.

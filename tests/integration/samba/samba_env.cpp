@@ -71,6 +71,16 @@ std::optional<SambaDc> loadSambaDc(std::string* why) {
   return dc;
 }
 
+Settings adminSettings(const SambaDc& dc, const std::string& passwordFile) {
+  Settings s;
+  s.LdapServer = dc.uri;
+  s.LdapBind = "simple";
+  s.LdapBindName = dc.adminDn;
+  s.LdapPasswordFile = passwordFile.empty() ? dc.adminPasswordFile : passwordFile;
+  s.LdapCaFile = dc.caFile;
+  return s;
+}
+
 int runHarness(const SambaDc& dc, const std::vector<std::string>& args) {
   const pid_t pid = fork();
   if (pid < 0) return -1;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+
 namespace tv::test {
 
 struct SambaDc {
@@ -36,6 +38,10 @@ struct SambaDc {
 // The running domain controller, read once; a program run without one stops
 // at once with the reason, since none of its tests could mean anything.
 [[nodiscard]] const SambaDc& requireSambaDc();
+
+// Settings that reach the domain controller over ldaps, simple bind as
+// Administrator with the password in passwordFile (empty: the harness's).
+[[nodiscard]] Settings adminSettings(const SambaDc& dc, const std::string& passwordFile = {});
 
 // Runs the harness with these arguments ("stop", "start" …); its exit code.
 int runHarness(const SambaDc& dc, const std::vector<std::string>& args);

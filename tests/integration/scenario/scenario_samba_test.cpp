@@ -37,16 +37,6 @@ const SambaDc& dc() {
   return requireSambaDc();
 }
 
-Settings adminSettings() {
-  Settings s;
-  s.LdapServer = dc().uri;
-  s.LdapBind = "simple";
-  s.LdapBindName = dc().adminDn;
-  s.LdapPasswordFile = dc().adminPasswordFile;
-  s.LdapCaFile = dc().caFile;
-  return s;
-}
-
 ScenarioBackend normalisingMemoryBackend() {
   ScenarioBackend b = memoryBackend();
   b.snapshot = [](Directory& d) { return normalisedTree(d, dc().baseDn); };
@@ -89,7 +79,7 @@ ScenarioBackend sambaBackend() {
     for (int attempt = 0; attempt < 20; ++attempt) {
       *error = loadSnapshot(dc(), ldif);
       if (!error->empty()) return nullptr;
-      directory = openLdapDirectory(adminSettings(), log);
+      directory = openLdapDirectory(adminSettings(dc()), log);
       if (!directory || sharedIdentificationsInNameOrder(*directory)) break;
     }
     return directory;
@@ -232,7 +222,7 @@ TEST(SnapshotInDomain, MatchesMemoryDirectoryAndShowsADifference) {
   MemoryDirectory memory;
   ASSERT_EQ(memory.loadLdif(ldif), "");
   LogFixture logs;
-  auto samba = openLdapDirectory(adminSettings(), logs.log);
+  auto samba = openLdapDirectory(adminSettings(dc()), logs.log);
   ASSERT_NE(samba, nullptr);
   const std::string loaded = normalisedTree(*samba, dc().baseDn);
   EXPECT_EQ(loaded, normalisedTree(memory, dc().baseDn));

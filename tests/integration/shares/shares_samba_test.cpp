@@ -129,13 +129,7 @@ class SharesOnSamba : public ::testing::Test {
                   kRoot, {{kAdministratorsSid, kAllAccess, 3, 0}, {domainSid_, 0x1200A9, 3, 0}}),
               0);
 
-    Settings s;
-    s.LdapServer = dc().uri;
-    s.LdapBind = "simple";
-    s.LdapBindName = dc().adminDn;
-    s.LdapPasswordFile = dc().adminPasswordFile;
-    s.LdapCaFile = dc().caFile;
-    directory_ = openLdapDirectory(s, logs_.log);
+    directory_ = openLdapDirectory(adminSettings(dc()), logs_.log);
     ASSERT_NE(directory_, nullptr);
     rt_.ports.directory = directory_.get();
     rt_.ports.files = server_;

@@ -44,13 +44,7 @@ class UsersOnSamba : public ::testing::Test {
     ASSERT_EQ(admin_.addOu(elev_), 0);
     ASSERT_EQ(admin_.addOu("OU=Medarbejder," + zeb_), 0);
 
-    Settings s;
-    s.LdapServer = dc().uri;
-    s.LdapBind = "simple";
-    s.LdapBindName = dc().adminDn;
-    s.LdapPasswordFile = dc().adminPasswordFile;
-    s.LdapCaFile = dc().caFile;
-    directory_ = openLdapDirectory(s, logs_.log);
+    directory_ = openLdapDirectory(adminSettings(dc()), logs_.log);
     ASSERT_NE(directory_, nullptr);
     rt_.ports.directory = directory_.get();
     rt_.ports.clock = &logs_.clock;
