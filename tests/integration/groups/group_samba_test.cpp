@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/locations.h"
+#include "groups/group_membership.h"
 #include "groups/group_sync.h"
 #include "integration/samba/samba_env.h"
 #include "jobdata/job_reader.h"
@@ -169,6 +170,35 @@ TEST_F(GroupSyncOnSamba, PupilRunThenNothingToDo) {
   EXPECT_EQ(counting.counts().searches, 2u);
   EXPECT_EQ(counting.counts().binds, 0u);
   EXPECT_EQ(counting.counts().changes + counting.counts().commits, 0u);
+}
+
+TEST_F(GroupSyncOnSamba, StandardGroupKeptKindRepairedFromAnotherAttributeAndDuplicateAdd) {
+  // The marking lives in "info": the kind repair must read and write there.
+  rt_.settings.ZEBGruppeMarkering = "info";
+  const std::string eva = addUser("gs-eva");
+  auto addMarked = [&](const std::string& cn, const std::string& marking,
+                       const std::vector<std::string>& members) {
+    std::vector<std::pair<std::string, std::string>> attrs = {
+        {"objectClass", "group"}, {"sAMAccountName", cn}, {"info", marking}};
+    for (const std::string& m : members) attrs.emplace_back("member", m);
+    EXPECT_EQ(admin_.add("CN=" + cn + "," + groups(), attrs), 0) << cn;
+  };
+  addMarked("gs-Elever", "Autooprettet af ZEB (E)", {});  // the standard group, empty
+  addMarked("gs-7b", "Autooprettet af ZEB", {eva});       // no kind yet
+  run("gs-eva;" + std::string(32, 'b') + ";Kode1;F;E;2;010110;gs-7b;;;;;;;;;\n");
+
+  // The empty standard group is not deleted, then gets its member.
+  EXPECT_EQ(linesWith("Standardgruppen"), Names{"   Kan ikke slette Standardgruppen gs-Elever"});
+  EXPECT_EQ(members("CN=gs-Elever," + groups()), Names{"gs-eva"});
+  // The kind comes from the first member, a pupil, into "info".
+  EXPECT_EQ(admin_.read("CN=gs-7b," + groups(), "info"), Names{"Autooprettet af ZEB (E)"});
+  EXPECT_EQ(linesWith("   Bruger i gruppe OK"), Names{"   Bruger i gruppe OK gs-eva - gs-7b "});
+
+  // Adding a member twice: the domain controller's "already exists" is
+  // reported above log level 0 and changes nothing.
+  EXPECT_EQ(TilfoejGruppeMedlem(rt_, "gs-eva", "gs-7b", false), 1);
+  EXPECT_EQ(linesWith("** Fejl: (hresult: 0x80071392").size(), 1u) << logs_.text();
+  EXPECT_EQ(members("CN=gs-7b," + groups()), Names{"gs-eva"});
 }
 
 }  // namespace
