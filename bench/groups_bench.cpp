@@ -16,13 +16,13 @@
 #include <string>
 
 #include "../tests/support/counting_directory.h"
-#include "config/locations.h"
 #include "directory/directory.h"
 #include "groups/group_sync.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "samba_bench.h"
-#include "service/runtime.h"
 #include "still_clock.h"
 #include "text/text.h"
 

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <string>
 
-#include "config/locations.h"
-#include "config/trim.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
 

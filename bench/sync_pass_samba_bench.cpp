@@ -32,15 +32,15 @@
 #include <vector>
 
 #include "../tests/support/counting_directory.h"
-#include "config/locations.h"
-#include "config/trim.h"
-#include "directory/user_queries.h"
 #include "platform/memory/ldif.h"
 #include "ports/clock.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "samba_bench.h"
-#include "service/runtime.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
+#include "users/user_queries.h"
 
 namespace {
 

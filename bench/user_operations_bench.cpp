@@ -16,12 +16,12 @@
 #include <optional>
 #include <string>
 
-#include "config/locations.h"
-#include "config/trim.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "samba_bench.h"
-#include "service/runtime.h"
 #include "still_clock.h"
 #include "sync/sync_pass.h"
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "config/settings_loader.h"
 #include "jobserver/job_server_client.h"
 #include "password/password_jobs.h"
 #include "platform/app/directory_choice.h"
@@ -20,10 +19,11 @@
 #include "platform/posix/syslog_event_log.h"
 #include "platform/posix/systemd_host.h"
 #include "platform/smb/smb_file_server.h"
-#include "ports/job_server.h"
+#include "runtime/job_server.h"
+#include "runtime/runtime.h"
+#include "runtime/settings_loader.h"
 #include "service/command_line.h"
 #include "service/job_dispatch.h"
-#include "service/runtime.h"
 #include "service/service_main.h"
 
 int main(int argc, char** argv) {

@@ -44,7 +44,6 @@
 #include <vector>
 
 #include "directory/hresult.h"
-#include "log/log.h"
 
 namespace tv {
 

@@ -6,10 +6,19 @@
 #pragma once
 
 #include <cstdint>
-
-#include "log/log.h"
+#include <string>
 
 namespace tv {
+
+// A 32-bit COM result: negative values are failures.
+using Hresult = std::int32_t;
+
+// What a directory can tell about its last failure (extended code, text, provider).
+struct DirectoryError {
+  long code = 0;
+  std::string text;
+  std::string provider;
+};
 
 // 0x8xxxxxxx values do not fit an int32 literal; the cast keeps the bits.
 constexpr Hresult hresultOf(std::uint32_t bits) {

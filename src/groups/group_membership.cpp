@@ -1,10 +1,10 @@
 #include "groups/group_membership.h"
 
-#include "config/trim.h"
 #include "directory/escape.h"
-#include "directory/user_queries.h"
 #include "groups/group_operations.h"
+#include "runtime/trim.h"
 #include "text/text.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {

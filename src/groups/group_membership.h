@@ -9,7 +9,7 @@
 #include <unordered_map>
 
 #include "directory/directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

@@ -3,12 +3,12 @@
 #include "ports/file_server.h"
 
 #include "directory/escape.h"
-#include "directory/user_queries.h"
 #include "jobdata/job_text.h"
+#include "runtime/data_folder.h"
 #include "scripts/script_hook.h"
-#include "service/housekeeping.h"
 #include "shares/shares.h"
 #include "text/text.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <limits>
 
-#include "config/trim.h"
 #include "directory/escape.h"
 #include "groups/group_membership.h"
 #include "groups/group_operations.h"
+#include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "text/text.h"
 

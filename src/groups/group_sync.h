@@ -16,10 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "directory/user_queries.h"
 #include "jobdata/exception_list.h"
 #include "jobdata/job_reader.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
+#include "users/user_queries.h"
 
 namespace tv {
 

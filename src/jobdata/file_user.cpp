@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <new>
 
-#include "config/trim.h"
 #include "jobdata/job_text.h"
-#include "password/cipher.h"
+#include "runtime/trim.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv {

@@ -12,7 +12,7 @@
 
 #include "jobdata/exception_list.h"
 #include "jobdata/job_reader.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

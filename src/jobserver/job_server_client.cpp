@@ -7,7 +7,7 @@
 
 #include "jobserver/job_text.h"
 #include "ports/http_client.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

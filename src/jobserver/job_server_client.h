@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "config/settings.h"
-#include "ports/job_server.h"
+#include "runtime/job_server.h"
 
 namespace tv {
 

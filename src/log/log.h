@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "directory/hresult.h"
 #include "ports/clock.h"
 #include "ports/event_log.h"
 #include "ports/system_info.h"
@@ -31,15 +32,6 @@ inline constexpr unsigned kWarning = 16;
 inline constexpr unsigned kError = 32;
 inline constexpr unsigned kSystemText = 64;
 }  // namespace lvl
-
-// What a directory can tell about its last failure (extended code, text, provider).
-struct DirectoryError {
-  long code = 0;
-  std::string text;
-  std::string provider;
-};
-
-using Hresult = std::int32_t;
 
 inline constexpr std::uint64_t kLogRotateBytes = 4096000;
 inline constexpr std::size_t kCaptureBytes = 100000000;

@@ -9,8 +9,8 @@
 #include "jobdata/job_reader.h"
 #include "password/password_reset.h"
 #include "ports/clock.h"
-#include "service/data_folder.h"
-#include "service/runtime.h"
+#include "runtime/data_folder.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 #include "password/password_line.h"
 
 #include "jobdata/job_reader.h"
-#include "password/cipher.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv {

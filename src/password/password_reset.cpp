@@ -4,15 +4,15 @@
 #include <vector>
 
 #include "directory/directory.h"
-#include "directory/user_queries.h"
 #include "jobdata/job_reader.h"
 #include "jobdata/job_text.h"
-#include "password/cipher.h"
 #include "password/password_line.h"
 #include "ports/process_runner.h"
+#include "runtime/runtime.h"
 #include "scripts/script_hook.h"
-#include "service/runtime.h"
+#include "text/cipher.h"
 #include "text/text.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {

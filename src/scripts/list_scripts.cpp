@@ -1,7 +1,7 @@
 #include "scripts/list_scripts.h"
 
+#include "runtime/runtime.h"
 #include "scripts/script_hook.h"
-#include "service/runtime.h"
 #include "text/text.h"
 
 namespace tv {

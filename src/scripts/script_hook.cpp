@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ports/process_runner.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

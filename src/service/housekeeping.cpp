@@ -5,8 +5,8 @@
 
 #include "ports/clock.h"
 #include "ports/process_runner.h"
-#include "service/data_folder.h"
-#include "service/runtime.h"
+#include "runtime/data_folder.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {
@@ -62,12 +62,6 @@ class ZipBatch {
   std::vector<std::string> names_;
   std::size_t listChars_ = 0;
 };
-
-void makeWritable(const fs::path& p, bool directory) {
-  std::error_code ec;
-  fs::perms add = directory ? fs::perms::owner_all : fs::perms::owner_write;
-  fs::permissions(p, add, fs::perm_options::add | fs::perm_options::nofollow, ec);
-}
 
 }  // namespace
 
@@ -126,40 +120,6 @@ void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::str
     return;
   }
   for (const std::string& name : names) fs::remove(rt.dataPath(name), ec);
-}
-
-int deleteFolderTree(Runtime& rt, const std::string& path, const std::string& alternative) {
-  std::error_code ec;
-  if (!fs::is_directory(fs::symlink_status(path, ec))) return 1;
-  makeWritable(path, true);
-  fs::directory_iterator it(path, ec);
-  if (!ec) {
-    for (const fs::directory_entry& e : it) {
-      std::error_code eec;
-      std::string entry = e.path().string();
-      if (e.is_directory(eec) && !e.is_symlink(eec)) {
-        deleteFolderTree(rt, entry);
-        continue;
-      }
-      if (rt.settings.LogLevel > 2) {
-        rt.log.message(lvl::kFile, "         Sletter %s\n", e.path().filename().c_str());
-      }
-      if (!e.is_symlink(eec)) makeWritable(e.path(), false);
-      if (!fs::remove(e.path(), eec)) {
-        Log::setLastError(eec ? eec.value() : ENOENT);
-        rt.log.message(65, "** Fejl: ");
-      }
-    }
-  }
-  if (rt.settings.LogLevel > 1)
-    rt.log.message(lvl::kFile, "         Mappen %s slettes\n", path.c_str());
-  bool removed = fs::remove(path, ec) && !ec;
-  if (!removed && !alternative.empty()) removed = fs::remove(alternative, ec) && !ec;
-  if (!removed) {
-    Log::setLastError(ec.value());
-    rt.log.message(65, "** Fejl: RemoveDirectory(%s) ", path.c_str());
-  }
-  return removed ? 1 : 0;
 }
 
 }  // namespace tv

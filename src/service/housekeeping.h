@@ -1,7 +1,6 @@
 // Keeping the data folder tidy: finished job files, clean-up batch files and
 // old logs go into daily zip archives in "bwdata.backup" through the external
 // archiver "script/7za.exe" of the data folder, and old archives are deleted.
-// Also the recursive folder deletion the group operations use.
 //
 // Every path is built from the absolute data folder; nothing here changes the
 // process's current directory, so the password thread is never disturbed.
@@ -23,10 +22,5 @@ void housekeeping(Runtime& rt);
 // Adds the named files (relative to the data folder) to the archive (relative
 // to the data folder) and deletes them when the archiver succeeded.
 void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::string& archive);
-
-// Deletes a folder and everything below it; symbolic links inside are removed,
-// never followed. Non-zero when the folder is gone; 1 as well when there was
-// no such folder to begin with.
-int deleteFolderTree(Runtime& rt, const std::string& path, const std::string& alternative = "");
 
 }  // namespace tv

@@ -4,10 +4,10 @@
 #include <filesystem>
 
 #include "ports/clock.h"
-#include "ports/job_server.h"
-#include "service/data_folder.h"
+#include "runtime/data_folder.h"
+#include "runtime/job_server.h"
+#include "runtime/runtime.h"
 #include "service/housekeeping.h"
-#include "service/runtime.h"
 
 namespace tv {
 namespace fs = std::filesystem;

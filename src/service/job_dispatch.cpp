@@ -1,8 +1,8 @@
 #include "service/job_dispatch.h"
 
-#include "config/trim.h"
 #include "groups/group_sync.h"
 #include "jobdata/job_reader.h"
+#include "runtime/trim.h"
 #include "scripts/list_scripts.h"
 #include "sync/sync_pass.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

@@ -8,8 +8,8 @@
 #include "ports/clock.h"
 #include "ports/install_keys.h"
 #include "ports/service_host.h"
+#include "runtime/runtime.h"
 #include "service/registry.h"
-#include "service/runtime.h"
 
 namespace tv {
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/trim.h"
+#include "runtime/trim.h"
 
 namespace tv {
 

@@ -9,7 +9,7 @@
 
 #include "directory/directory.h"
 #include "jobdata/file_user.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

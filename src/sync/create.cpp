@@ -1,9 +1,9 @@
 // Creation and re-activation: TjekEksisterendeBruger finds an account that
 // already belongs to the person, OpretBruger creates one, EnableUser brings
 // a disabled account back from the inactive container.
-#include "config/trim.h"
 #include "directory/escape.h"
 #include "mail/mail_enabling.h"
+#include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "shares/shares.h"
 #include "sync/operation_support.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "directory/directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

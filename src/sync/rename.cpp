@@ -1,8 +1,8 @@
 // The login rename: the account moves to its new relative name and gets the
 // new sAMAccountName, userPrincipalName and primary mail address; its home
 // directory and folders follow the new login.
-#include "config/trim.h"
 #include "directory/sid.h"
+#include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "shares/shares.h"
 #include "sync/operation_support.h"

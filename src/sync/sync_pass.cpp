@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "directory/user_queries.h"
 #include "sync/user_operations.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "jobdata/file_user.h"
 #include "jobdata/job_reader.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

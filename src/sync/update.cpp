@@ -1,10 +1,10 @@
 // OpdaterBruger and the steps it is made of: the maintained-by test, the
 // move into the login's container, the home and profile paths, and the
 // always-hooks.
-#include "config/trim.h"
 #include "directory/escape.h"
 #include "jobdata/list_files.h"
 #include "mail/mail_enabling.h"
+#include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "shares/shares.h"
 #include "sync/operation_support.h"

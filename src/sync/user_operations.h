@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "directory/directory.h"
-#include "directory/user_queries.h"
 #include "jobdata/file_user.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
+#include "users/user_queries.h"
 
 namespace tv {
 

@@ -14,7 +14,7 @@
 #include "jobdata/job_reader.h"
 #include "log/log.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv::fuzz {

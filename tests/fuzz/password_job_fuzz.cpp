@@ -15,7 +15,7 @@
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "ports/process_runner.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv::fuzz {

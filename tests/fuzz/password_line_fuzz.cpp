@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "password/cipher.h"
 #include "password/password_line.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv::fuzz {

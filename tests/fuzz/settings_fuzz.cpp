@@ -9,11 +9,11 @@
 
 #include "config/ini_file.h"
 #include "config/setting_values.h"
-#include "config/settings_loader.h"
-#include "config/trim.h"
 #include "log/log.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
+#include "runtime/settings_loader.h"
+#include "runtime/trim.h"
 #include "text/text.h"
 
 namespace tv::fuzz {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "directory/directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 
 namespace tv {
 

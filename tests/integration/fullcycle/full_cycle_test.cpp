@@ -8,18 +8,18 @@
 #include <optional>
 #include <string>
 
-#include "config/settings_loader.h"
 #include "integration/jobserver/local_job_server.h"
 #include "integration/samba/samba_env.h"
 #include "jobserver/job_server_client.h"
-#include "password/cipher.h"
 #include "password/password_jobs.h"
 #include "platform/curl/curl_http_client.h"
 #include "platform/ldap/ldap_directory.h"
+#include "runtime/runtime.h"
+#include "runtime/settings_loader.h"
 #include "service/job_cycle.h"
 #include "service/job_dispatch.h"
-#include "service/runtime.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv::test {

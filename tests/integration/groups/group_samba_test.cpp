@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "config/locations.h"
 #include "groups/group_membership.h"
 #include "groups/group_sync.h"
 #include "integration/samba/samba_env.h"
 #include "jobdata/job_reader.h"
 #include "platform/ldap/ldap_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "support/counting_directory.h"
 #include "support/fakes.h"
 #include "text/text.h"

@@ -8,7 +8,7 @@
 #include "integration/jobserver/local_job_server.h"
 #include "jobserver/job_server_client.h"
 #include "platform/curl/curl_http_client.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 
 namespace tv {

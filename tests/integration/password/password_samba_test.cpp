@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "integration/samba/samba_env.h"
-#include "password/cipher.h"
 #include "password/password_jobs.h"
 #include "platform/ldap/ldap_directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
 
 namespace tv::test {
 namespace {

@@ -5,9 +5,9 @@
 #include <filesystem>
 
 #include "platform/posix/posix_process_runner.h"
+#include "runtime/runtime.h"
 #include "scripts/script_hook.h"
 #include "service/housekeeping.h"
-#include "service/runtime.h"
 #include "support/fakes.h"
 #include "text/text.h"
 

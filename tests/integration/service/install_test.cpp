@@ -13,7 +13,7 @@
 #include "platform/posix/posix_process_runner.h"
 #include "platform/posix/syslog_event_log.h"
 #include "platform/posix/systemd_host.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "service/service_main.h"
 #include "support/fakes.h"
 #include "text/text.h"

@@ -6,8 +6,8 @@
 
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
+#include "runtime/runtime.h"
 #include "service/registry.h"
-#include "service/runtime.h"
 #include "service/service_main.h"
 #include "support/fakes.h"
 #include "text/text.h"

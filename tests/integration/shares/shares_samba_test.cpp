@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "config/locations.h"
-#include "config/trim.h"
 #include "directory/sid.h"
 #include "integration/samba/samba_env.h"
 #include "platform/ldap/ldap_directory.h"
 #include "platform/smb/smb_file_server.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "shares/share_access.h"
 #include "shares/share_paths.h"
 #include "shares/shares.h"

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "config/locations.h"
-#include "config/trim.h"
 #include "integration/samba/samba_env.h"
 #include "platform/ldap/ldap_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "support/fakes.h"
 #include "sync/user_operations.h"
 #include "text/text.h"

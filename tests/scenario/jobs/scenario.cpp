@@ -7,11 +7,11 @@
 #include <regex>
 #include <sstream>
 
-#include "config/settings_loader.h"
 #include "platform/memory/memory_directory.h"
+#include "runtime/runtime.h"
+#include "runtime/settings_loader.h"
 #include "service/job_cycle.h"
 #include "service/job_dispatch.h"
-#include "service/runtime.h"
 #include "support/fakes.h"
 #include "text/text.h"
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 #include "text/text.h"
 #include "unit/config/fake_root_dse.h"

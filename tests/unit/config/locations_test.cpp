@@ -1,4 +1,4 @@
-#include "config/locations.h"
+#include "runtime/locations.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "config/settings_loader.h"
+#include "runtime/settings_loader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "config/trim.h"
+#include "runtime/trim.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "config/locations.h"
+#include "runtime/locations.h"
 #include "unit/config/config_test_support.h"
 
 namespace tv::test {

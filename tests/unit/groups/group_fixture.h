@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "config/locations.h"
 #include "directory/escape.h"
 #include "jobdata/job_reader.h"
 #include "platform/memory/memory_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 #include "text/text.h"
 

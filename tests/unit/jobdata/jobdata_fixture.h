@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 
 namespace tv::test {

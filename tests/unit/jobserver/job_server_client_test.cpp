@@ -6,7 +6,7 @@
 #include <map>
 
 #include "ports/http_client.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 
 namespace tv {

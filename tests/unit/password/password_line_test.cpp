@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/password_line_fuzz.cpp"
-#include "password/cipher.h"
+#include "text/cipher.h"
 
 namespace tv {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "config/locations.h"
-#include "password/cipher.h"
 #include "platform/memory/memory_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
 
 namespace tv::test {
 

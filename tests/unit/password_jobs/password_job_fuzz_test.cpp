@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz/password_job_fuzz.cpp"
-#include "password/cipher.h"
+#include "text/cipher.h"
 
 namespace tv {
 namespace {

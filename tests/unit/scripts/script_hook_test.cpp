@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/runtime.h"
 #include "scripts/list_scripts.h"
-#include "service/runtime.h"
 #include "support/fakes.h"
 
 namespace tv::test {

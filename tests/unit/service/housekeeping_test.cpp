@@ -1,10 +1,11 @@
 #include "service/housekeeping.h"
+#include "runtime/data_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "service/data_folder.h"
+#include "runtime/data_folder.h"
 #include "service_test_support.h"
 #include "text/text.h"
 

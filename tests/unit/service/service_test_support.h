@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "ports/install_keys.h"
-#include "ports/job_server.h"
 #include "ports/service_host.h"
-#include "service/runtime.h"
+#include "runtime/job_server.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 
 namespace tv::test {

@@ -8,14 +8,14 @@
 
 #include <string>
 
-#include "config/trim.h"
 #include "directory/sid.h"
 #include "fake_file_server.h"
 #include "jobdata/file_user.h"
-#include "password/cipher.h"
 #include "platform/memory/memory_directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
 
 namespace tv::test {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "config/locations.h"
 #include "platform/memory/memory_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "support/fakes.h"
 
 namespace tv::test {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "config/trim.h"
-#include "directory/user_queries.h"
+#include "runtime/trim.h"
 #include "school_fixture.h"
 #include "service/job_dispatch.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {

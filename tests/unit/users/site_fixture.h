@@ -9,15 +9,15 @@
 #include <memory>
 #include <string>
 
-#include "config/locations.h"
-#include "config/trim.h"
 #include "directory/sid.h"
-#include "directory/user_queries.h"
 #include "jobdata/file_user.h"
-#include "password/cipher.h"
 #include "platform/memory/memory_directory.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
+#include "users/user_queries.h"
 
 namespace tv::test {
 

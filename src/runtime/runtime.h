@@ -10,8 +10,8 @@
 #include <string>
 
 #include "config/settings.h"
-#include "config/trim.h"
 #include "log/log.h"
+#include "runtime/trim.h"
 
 namespace tv {
 

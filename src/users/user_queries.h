@@ -17,7 +17,7 @@
 
 #include "directory/directory.h"
 #include "jobdata/exception_list.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

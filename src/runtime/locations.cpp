@@ -1,4 +1,4 @@
-#include "config/locations.h"
+#include "runtime/locations.h"
 
 #include <initializer_list>
 #include <memory>
@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "directory/directory.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

@@ -1,7 +1,7 @@
-#include "config/trim.h"
+#include "runtime/trim.h"
 
 #include "directory/escape.h"
-#include "service/runtime.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

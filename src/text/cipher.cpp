@@ -1,4 +1,4 @@
-#include "password/cipher.h"
+#include "text/cipher.h"
 
 #include <array>
 #include <cstdint>

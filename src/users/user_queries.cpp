@@ -1,4 +1,4 @@
-#include "directory/user_queries.h"
+#include "users/user_queries.h"
 
 #include "directory/escape.h"
 #include "text/text.h"

@@ -1,4 +1,4 @@
-#include "config/settings_loader.h"
+#include "runtime/settings_loader.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,11 +7,11 @@
 
 #include "config/attribute_fields.h"
 #include "config/ini_file.h"
-#include "config/locations.h"
 #include "config/setting_values.h"
 #include "config/version.h"
 #include "ports/clock.h"
-#include "service/runtime.h"
+#include "runtime/locations.h"
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {

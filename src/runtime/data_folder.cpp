@@ -1,9 +1,11 @@
-#include "service/data_folder.h"
+#include "runtime/data_folder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
+#include "runtime/runtime.h"
 #include "text/text.h"
 
 namespace tv {
@@ -17,6 +19,12 @@ bool asciiEqualNoCase(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
+}
+
+void makeWritable(const fs::path& p, bool directory) {
+  std::error_code ec;
+  fs::perms add = directory ? fs::perms::owner_all : fs::perms::owner_write;
+  fs::permissions(p, add, fs::perm_options::add | fs::perm_options::nofollow, ec);
 }
 
 }  // namespace
@@ -54,6 +62,40 @@ std::time_t lastWriteTime(const std::string& path) {
   return std::chrono::system_clock::to_time_t(
       std::chrono::time_point_cast<std::chrono::system_clock::duration>(
           std::chrono::file_clock::to_sys(t)));
+}
+
+int deleteFolderTree(Runtime& rt, const std::string& path, const std::string& alternative) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(path, ec))) return 1;
+  makeWritable(path, true);
+  fs::directory_iterator it(path, ec);
+  if (!ec) {
+    for (const fs::directory_entry& e : it) {
+      std::error_code eec;
+      std::string entry = e.path().string();
+      if (e.is_directory(eec) && !e.is_symlink(eec)) {
+        deleteFolderTree(rt, entry);
+        continue;
+      }
+      if (rt.settings.LogLevel > 2) {
+        rt.log.message(lvl::kFile, "         Sletter %s\n", e.path().filename().c_str());
+      }
+      if (!e.is_symlink(eec)) makeWritable(e.path(), false);
+      if (!fs::remove(e.path(), eec)) {
+        Log::setLastError(eec ? eec.value() : ENOENT);
+        rt.log.message(65, "** Fejl: ");
+      }
+    }
+  }
+  if (rt.settings.LogLevel > 1)
+    rt.log.message(lvl::kFile, "         Mappen %s slettes\n", path.c_str());
+  bool removed = fs::remove(path, ec) && !ec;
+  if (!removed && !alternative.empty()) removed = fs::remove(alternative, ec) && !ec;
+  if (!removed) {
+    Log::setLastError(ec.value());
+    rt.log.message(65, "** Fejl: RemoveDirectory(%s) ", path.c_str());
+  }
+  return removed ? 1 : 0;
 }
 
 }  // namespace tv
