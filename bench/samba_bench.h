@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
 #include "directory/directory.h"
 #include "log/log.h"
 #include "platform/ldap/ldap_directory.h"
@@ -63,7 +62,7 @@ inline DomainController domainController() {
 // The administrator's connection through the LDAP adapter; null when it
 // cannot be opened (the reason is in the log).
 inline std::unique_ptr<Directory> openAdminDirectory(const DomainController& dc, Log& log) {
-  Settings s;
+  LdapSettings s;
   s.LdapServer = dc["SAMBA_URI"];
   s.LdapBind = "simple";
   s.LdapBindName = dc["SAMBA_ADMIN_DN"];

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     directory.open(r);
     const int result = tv::loadSettings(r);
     std::string why;
-    files = tv::openSmbFileServer(r.settings, &why);
+    files = tv::openSmbFileServer(tv::SmbSettings{r.settings.FileServerCredentials}, &why);
     r.ports.files = files.get();
     if (!files) r.log.message(1, "** Fejl: Filserveren kan ikke nås: %s\n", why.c_str());
     return result;

@@ -47,6 +47,10 @@ void Log::message(unsigned level, const char* fmt, ...) {
   va_end(args);
 }
 
+void Log::write(unsigned level, std::string_view text) {
+  message(level, "%s", std::string(text).c_str());
+}
+
 void Log::vmessage(unsigned level, const char* fmt, va_list args) {
   // The error code first: formatting may change it.
   const int savedError = tLastError;

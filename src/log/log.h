@@ -21,22 +21,15 @@
 #include "directory/hresult.h"
 #include "ports/clock.h"
 #include "ports/event_log.h"
+#include "ports/log_sink.h"
 #include "ports/system_info.h"
 
 namespace tv {
 
-namespace lvl {
-inline constexpr unsigned kFile = 1;
-inline constexpr unsigned kEvent = 2;
-inline constexpr unsigned kWarning = 16;
-inline constexpr unsigned kError = 32;
-inline constexpr unsigned kSystemText = 64;
-}  // namespace lvl
-
 inline constexpr std::uint64_t kLogRotateBytes = 4096000;
 inline constexpr std::size_t kCaptureBytes = 100000000;
 
-class Log {
+class Log : public LogSink {
  public:
   struct Options {
     std::string folder;  // absolute data folder; empty: the log is not written to a file
@@ -49,12 +42,14 @@ class Log {
   };
 
   explicit Log(Options options);
-  ~Log();
+  ~Log() override;
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
   void message(unsigned level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
   void vmessage(unsigned level, const char* fmt, va_list args);
+  // A message already formatted: printed as it stands, "%" included.
+  void write(unsigned level, std::string_view text) override;
 
   // Opens the file when the count is 0 (rotating it first); 0, or 99 when
   // neither the log nor the fallback could be opened.

@@ -15,7 +15,7 @@ void DirectoryChoice::open(Runtime& rt) {
   // The connection keys are needed before the full settings load, which
   // already asks the directory for the domain's names.
   const IniFile ini = IniFile::fromFile(rt.dataPath("Tavlevagt.ini"));
-  Settings connection;
+  LdapSettings connection;
   connection.LdapServer = ini.get("LDAP", "LdapServer", "", 499);
   connection.LdapBind = toLower(ini.get("LDAP", "LdapBind", "gssapi", 49));
   connection.LdapBindName = ini.get("LDAP", "LdapBindName", "", 259);

@@ -198,7 +198,7 @@ class LdapObject final : public DirObject {
 
 class LdapDirectory final : public Directory {
  public:
-  LdapDirectory(ConnectOptions options, Log& log) : opt_(std::move(options)), log_(log) {}
+  LdapDirectory(ConnectOptions options, LogSink& log) : opt_(std::move(options)), log_(log) {}
   ~LdapDirectory() override { disconnect(); }
 
   DirResult<std::unique_ptr<DirObject>> bind(std::string_view path) override;
@@ -268,7 +268,7 @@ class LdapDirectory final : public Directory {
                   const std::function<bool(LDAP*, LDAPMessage*, const std::string&)>& onEntry);
 
   ConnectOptions opt_;
-  Log& log_;
+  LogSink& log_;
   std::recursive_mutex mutex_;
   LDAP* ld_ = nullptr;
   bool reportedDown_ = false;
@@ -321,8 +321,8 @@ int LdapDirectory::connect() {
   if (rc != LDAP_SUCCESS) {
     fail(hresultOfLdap(rc), windowsLdapCode(rc),
          "ldap_initialize(" + opt_.uris + "): " + std::string(ldap_err2string(rc)));
-    log_.message(lvl::kFile | lvl::kError, "** Fejl: Ugyldig LdapServer '%s': %s\n",
-                 opt_.uris.c_str(), ldap_err2string(rc));
+    log_.write(lvl::kFile | lvl::kError, format("** Fejl: Ugyldig LdapServer '%s': %s\n",
+                                                opt_.uris.c_str(), ldap_err2string(rc)));
     return rc;
   }
   int version = LDAP_VERSION3;
@@ -346,8 +346,9 @@ int LdapDirectory::connect() {
   const auto failed = [&](int code, const char* what) {
     recordLdapError(code, ld, what);
     if (!reportedDown_) {
-      log_.message(lvl::kFile | lvl::kError, "** Fejl: LDAP-forbindelse til %s mislykkedes: %s\n",
-                   opt_.uris.c_str(), lastError() ? lastError()->text.c_str() : "");
+      log_.write(lvl::kFile | lvl::kError,
+                 format("** Fejl: LDAP-forbindelse til %s mislykkedes: %s\n", opt_.uris.c_str(),
+                        lastError() ? lastError()->text.c_str() : ""));
       reportedDown_ = true;
     }
     ldap_unbind_ext_s(ld, nullptr, nullptr);
@@ -380,10 +381,10 @@ int LdapDirectory::connect() {
       fail(hresultFromLdap(13), 13,
            "simple bind refused: the connection to " + opt_.uris +
                " is not encrypted (use ldaps:// or LdapStartTls)");
-      log_.message(lvl::kFile | lvl::kError,
-                   "** Fejl: LDAP-login med adgangskode afvist: forbindelsen til %s er ikke "
-                   "krypteret (brug ldaps:// eller LdapStartTls).\n",
-                   opt_.uris.c_str());
+      log_.write(lvl::kFile | lvl::kError,
+                 format("** Fejl: LDAP-login med adgangskode afvist: forbindelsen til %s er ikke "
+                        "krypteret (brug ldaps:// eller LdapStartTls).\n",
+                        opt_.uris.c_str()));
       ldap_unbind_ext_s(ld, nullptr, nullptr);
       return 13;
     }
@@ -404,7 +405,8 @@ int LdapDirectory::connect() {
   }
   ld_ = ld;
   if (reportedDown_) {
-    log_.message(lvl::kFile, "** Info: LDAP-forbindelse til %s genoprettet.\n", opt_.uris.c_str());
+    log_.write(lvl::kFile,
+               format("** Info: LDAP-forbindelse til %s genoprettet.\n", opt_.uris.c_str()));
   }
   reportedDown_ = false;
   if (!schemaRead_) loadSchema();
@@ -419,9 +421,9 @@ int LdapDirectory::call(const std::function<int(LDAP*)>& op) {
   }
   int rc = op(ld_);
   if (isConnectionLost(rc)) {
-    log_.message(lvl::kFile | lvl::kWarning,
-                 "** Info: LDAP-forbindelsen til %s blev afbrudt; forbinder igen.\n",
-                 opt_.uris.c_str());
+    log_.write(lvl::kFile | lvl::kWarning,
+               format("** Info: LDAP-forbindelsen til %s blev afbrudt; forbinder igen.\n",
+                      opt_.uris.c_str()));
     rc = connect();
     if (rc != LDAP_SUCCESS) return rc;
     rc = op(ld_);
@@ -628,9 +630,9 @@ int LdapDirectory::pagedSearch(
     if (isConnectionLost(rc) && !reconnected) {
       ldap_msgfree(res);
       reconnected = true;
-      log_.message(lvl::kFile | lvl::kWarning,
-                   "** Info: LDAP-forbindelsen til %s blev afbrudt; forbinder igen.\n",
-                   opt_.uris.c_str());
+      log_.write(lvl::kFile | lvl::kWarning,
+                 format("** Info: LDAP-forbindelsen til %s blev afbrudt; forbinder igen.\n",
+                        opt_.uris.c_str()));
       const int again = connect();
       if (again != LDAP_SUCCESS) return again;
       cookie.clear();
@@ -1020,14 +1022,14 @@ DirResult<std::vector<std::string>> LdapObject::members() {
 
 }  // namespace
 
-std::unique_ptr<Directory> openLdapDirectory(const Settings& settings, Log& log) {
+std::unique_ptr<Directory> openLdapDirectory(const LdapSettings& settings, LogSink& log) {
   ConnectOptions opt;
   for (const std::string& part : split(settings.LdapServer, ' ')) {
     const std::string uri(trim(part));
     if (!uri.empty()) opt.uris += (opt.uris.empty() ? "" : " ") + uri;
   }
   if (opt.uris.empty()) {
-    log.message(lvl::kFile | lvl::kError, "** Fejl: LdapServer er ikke angivet.\n");
+    log.write(lvl::kFile | lvl::kError, "** Fejl: LdapServer er ikke angivet.\n");
     return nullptr;
   }
   const std::string method = toLower(trim(settings.LdapBind));
@@ -1035,22 +1037,23 @@ std::unique_ptr<Directory> openLdapDirectory(const Settings& settings, Log& log)
     opt.simple = true;
     opt.bindName = settings.LdapBindName;
     if (opt.bindName.empty() || settings.LdapPasswordFile.empty()) {
-      log.message(lvl::kFile | lvl::kError,
-                  "** Fejl: LdapBind = simple kræver LdapBindName og LdapPasswordFile.\n");
+      log.write(lvl::kFile | lvl::kError,
+                "** Fejl: LdapBind = simple kræver LdapBindName og LdapPasswordFile.\n");
       return nullptr;
     }
     std::ifstream in(settings.LdapPasswordFile, std::ios::binary);
     std::string line;
     if (!in || !std::getline(in, line)) {
-      log.message(lvl::kFile | lvl::kError, "** Fejl: LdapPasswordFile %s kan ikke læses.\n",
-                  settings.LdapPasswordFile.c_str());
+      log.write(lvl::kFile | lvl::kError, format("** Fejl: LdapPasswordFile %s kan ikke læses.\n",
+                                                 settings.LdapPasswordFile.c_str()));
       return nullptr;
     }
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     opt.password = line;
   } else if (method != "gssapi" && !method.empty()) {
-    log.message(lvl::kFile | lvl::kError, "** Fejl: Ukendt LdapBind '%s' (gssapi eller simple).\n",
-                settings.LdapBind.c_str());
+    log.write(lvl::kFile | lvl::kError,
+              format("** Fejl: Ukendt LdapBind '%s' (gssapi eller simple).\n",
+                     settings.LdapBind.c_str()));
     return nullptr;
   }
   // libldap writes to its socket without MSG_NOSIGNAL: a server that went

@@ -1,5 +1,6 @@
 // The directory port over LDAP (OpenLDAP's libldap) to Active Directory or a
-// Samba AD domain controller. The connection is made from the [LDAP] settings:
+// Samba AD domain controller. The connection is made from the [LDAP] settings,
+// which the wiring reads into an LdapSettings:
 // the servers of `LdapServer` (ldaps:// or ldap:// with `LdapStartTls`),
 // SASL/GSSAPI with the machine's keytab (`LdapBind` gssapi) or a simple bind
 // as `LdapBindName` with the password in `LdapPasswordFile`, and the CA file
@@ -14,17 +15,29 @@
 
 #include <memory>
 
-#include "config/settings.h"
+#include <string>
+
 #include "directory/directory.h"
-#include "log/log.h"
+#include "ports/log_sink.h"
 
 namespace tv {
+
+// The [LDAP] section of the settings file; the members carry its keys.
+struct LdapSettings {
+  std::string LdapServer;           // "ldaps://dc1.skole.test ldap://dc2…"
+  std::string LdapBind = "gssapi";  // "gssapi" or "simple"
+  std::string LdapBindName;         // simple bind: the bind DN or user@REALM
+  std::string LdapPasswordFile;     // simple bind: file holding the password
+  std::string LdapCaFile;
+  bool LdapStartTls = false;
+};
 
 // The LDAP directory for these settings, or null (with the reason logged)
 // when the settings cannot make a connection: no server, an unknown bind
 // method, a simple bind without its name or password file. An unreachable
 // server is not a reason: the first call reports it (kServerDown) and every
 // later call tries again.
-[[nodiscard]] std::unique_ptr<Directory> openLdapDirectory(const Settings& settings, Log& log);
+[[nodiscard]] std::unique_ptr<Directory> openLdapDirectory(const LdapSettings& settings,
+                                                           LogSink& log);
 
 }  // namespace tv

@@ -140,7 +140,7 @@ std::string formatAccessList(const std::vector<AccessEntry>& entries) {
   return out;
 }
 
-std::unique_ptr<SmbFileServer> openSmbFileServer(const Settings& settings, std::string* why) {
+std::unique_ptr<SmbFileServer> openSmbFileServer(const SmbSettings& settings, std::string* why) {
   SmbCredentials credentials;
   if (!settings.FileServerCredentials.empty()) {
     auto loaded = loadSmbCredentials(settings.FileServerCredentials, why);

@@ -19,10 +19,16 @@
 #include <string_view>
 #include <vector>
 
-#include "config/settings.h"
 #include "ports/file_server.h"
 
 namespace tv {
+
+// The file-server setting of the settings file's [FileShare] section; the
+// member carries its key.
+struct SmbSettings {
+  // A credentials file; empty: the machine's Kerberos identity.
+  std::string FileServerCredentials;
+};
 
 struct SmbCredentials {
   bool kerberos = true;
@@ -83,7 +89,7 @@ class SmbFileServer : public FileServer {
 // The adapter as the service runs it: the machine's Kerberos identity, or the
 // credentials file named by FileServerCredentials. nullptr (with the reason
 // in *why) when the file cannot be read or the client libraries cannot start.
-[[nodiscard]] std::unique_ptr<SmbFileServer> openSmbFileServer(const Settings& settings,
+[[nodiscard]] std::unique_ptr<SmbFileServer> openSmbFileServer(const SmbSettings& settings,
                                                                std::string* why = nullptr);
 
 // The HRESULT of a server-service status: "exists" and "does not exist" as

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
 #include "directory/escape.h"
 #include "integration/samba/samba_env.h"
 #include "platform/ldap/ldap_directory.h"
@@ -155,8 +154,8 @@ class KerberosIdentity : public ::testing::Test {
   // The service principals the credentials cache holds tickets for.
   static std::string tickets() { return run("klist").first; }
 
-  static Settings settings() {
-    Settings s;
+  static LdapSettings settings() {
+    LdapSettings s;
     s.LdapServer = std::string("ldap://") + kServer;
     s.LdapBind = "gssapi";
     return s;
@@ -199,7 +198,7 @@ TEST_F(KerberosIdentity, LdapGssapiBindByServerNameReadsRootDseAndAUser) {
 // the layer even then, so over ldaps the test domain refuses the bind with
 // its own reason, which reaches the log.
 TEST_F(KerberosIdentity, LdapsGssapiBindAsksForNoLayerInsideTls) {
-  Settings s = settings();
+  LdapSettings s = settings();
   s.LdapServer = std::string("ldaps://") + kServer;
   s.LdapCaFile = dc_.caFile;
   auto dir = openLdapDirectory(s, log_.log);
@@ -274,7 +273,7 @@ TEST_F(KerberosIdentity, SmbWithoutCredentialsFileMakesFolderAndReadsItsAccess) 
                                 " -a 'ACL:SKOLE\\TAVLEVAGT$:ALLOWED/OI|CI/FULL'");
   ASSERT_EQ(grantRc, 0) << granted;
 
-  Settings s;
+  SmbSettings s;
   ASSERT_EQ(s.FileServerCredentials, "");
   std::string why;
   auto server = openSmbFileServer(s, &why);

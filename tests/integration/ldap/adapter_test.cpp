@@ -30,7 +30,7 @@ class LdapAdapter : public ::testing::Test {
     ASSERT_EQ(freshOu(dc_, base_), 0);
   }
 
-  std::unique_ptr<Directory> open(const Settings& s) { return openLdapDirectory(s, log_.log); }
+  std::unique_ptr<Directory> open(const LdapSettings& s) { return openLdapDirectory(s, log_.log); }
   std::unique_ptr<Directory> openAdmin() {
     auto dir = open(adminSettings(dc_, dc_.adminPasswordFile));
     EXPECT_NE(dir, nullptr);
@@ -77,16 +77,16 @@ class LdapAdapter : public ::testing::Test {
 // Settings and connections
 
 TEST_F(LdapAdapter, SettingsThatCannotConnectAreRefusedWithAReason) {
-  Settings none;
+  LdapSettings none;
   EXPECT_EQ(open(none), nullptr);
-  Settings simple;
+  LdapSettings simple;
   simple.LdapServer = dc_.uri;
   simple.LdapBind = "simple";
   EXPECT_EQ(open(simple), nullptr);
   simple.LdapBindName = dc_.adminDn;
   simple.LdapPasswordFile = log_.folder.file("findes-ikke.txt");
   EXPECT_EQ(open(simple), nullptr);
-  Settings odd;
+  LdapSettings odd;
   odd.LdapServer = dc_.uri;
   odd.LdapBind = "kerberos";
   EXPECT_EQ(open(odd), nullptr);
@@ -100,7 +100,7 @@ TEST_F(LdapAdapter, SettingsThatCannotConnectAreRefusedWithAReason) {
 }
 
 TEST_F(LdapAdapter, UnreachableServerFailsEachCallWithServerDownAndLogsOnce) {
-  Settings s = adminSettings(dc_, dc_.adminPasswordFile);
+  LdapSettings s = adminSettings(dc_, dc_.adminPasswordFile);
   s.LdapServer = "ldaps://127.0.0.1:1";
   auto dir = open(s);
   ASSERT_NE(dir, nullptr);
@@ -120,7 +120,7 @@ TEST_F(LdapAdapter, UnreachableServerFailsEachCallWithServerDownAndLogsOnce) {
 }
 
 TEST_F(LdapAdapter, SecondServerIsTriedWhenTheFirstIsDown) {
-  Settings s = adminSettings(dc_, dc_.adminPasswordFile);
+  LdapSettings s = adminSettings(dc_, dc_.adminPasswordFile);
   s.LdapServer = "ldaps://127.0.0.1:1 " + dc_.uri;
   auto dir = open(s);
   ASSERT_NE(dir, nullptr);
@@ -128,7 +128,7 @@ TEST_F(LdapAdapter, SecondServerIsTriedWhenTheFirstIsDown) {
 }
 
 TEST_F(LdapAdapter, PasswordBindIsNeverSentInClearText) {
-  Settings s = adminSettings(dc_, dc_.adminPasswordFile);
+  LdapSettings s = adminSettings(dc_, dc_.adminPasswordFile);
   s.LdapServer = dc_.plainUri;
   auto dir = open(s);
   ASSERT_NE(dir, nullptr);
@@ -141,7 +141,7 @@ TEST_F(LdapAdapter, PasswordBindIsNeverSentInClearText) {
 }
 
 TEST_F(LdapAdapter, StartTlsEncryptsAPlainConnectionForBindAndPasswords) {
-  Settings s = adminSettings(dc_, dc_.adminPasswordFile);
+  LdapSettings s = adminSettings(dc_, dc_.adminPasswordFile);
   s.LdapServer = dc_.plainUri;
   s.LdapStartTls = true;
   auto dir = open(s);
@@ -151,7 +151,7 @@ TEST_F(LdapAdapter, StartTlsEncryptsAPlainConnectionForBindAndPasswords) {
 }
 
 TEST_F(LdapAdapter, UntrustedCertificateIsRefused) {
-  Settings s = adminSettings(dc_, dc_.adminPasswordFile);
+  LdapSettings s = adminSettings(dc_, dc_.adminPasswordFile);
   s.LdapCaFile = log_.folder.file("tom-ca.pem");
   log_.folder.write("tom-ca.pem", "");
   auto dir = open(s);
@@ -160,7 +160,7 @@ TEST_F(LdapAdapter, UntrustedCertificateIsRefused) {
 }
 
 TEST_F(LdapAdapter, GssapiWithoutTicketOrMechanismFailsClearly) {
-  Settings s;
+  LdapSettings s;
   s.LdapServer = dc_.uri;
   s.LdapCaFile = dc_.caFile;  // LdapBind stays at its default, gssapi
   auto dir = open(s);

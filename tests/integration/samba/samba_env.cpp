@@ -71,8 +71,8 @@ std::optional<SambaDc> loadSambaDc(std::string* why) {
   return dc;
 }
 
-Settings adminSettings(const SambaDc& dc, const std::string& passwordFile) {
-  Settings s;
+LdapSettings adminSettings(const SambaDc& dc, const std::string& passwordFile) {
+  LdapSettings s;
   s.LdapServer = dc.uri;
   s.LdapBind = "simple";
   s.LdapBindName = dc.adminDn;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/settings.h"
+#include "platform/ldap/ldap_directory.h"
 
 namespace tv::test {
 
@@ -41,7 +41,7 @@ struct SambaDc {
 
 // Settings that reach the domain controller over ldaps, simple bind as
 // Administrator with the password in passwordFile (empty: the harness's).
-[[nodiscard]] Settings adminSettings(const SambaDc& dc, const std::string& passwordFile = {});
+[[nodiscard]] LdapSettings adminSettings(const SambaDc& dc, const std::string& passwordFile = {});
 
 // Runs the harness with these arguments ("stop", "start" …); its exit code.
 int runHarness(const SambaDc& dc, const std::vector<std::string>& args);
