@@ -1,9 +1,55 @@
-# Every folder below src/ that holds product code is compiled into the one
-# product library; adapters under src/platform/ are their own libraries so the
-# product never links a platform.
-function(tavlevagt_sources out dir)
-  file(GLOB_RECURSE _srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
-  set(${out} ${_srcs} PARENT_SCOPE)
+# How the layers and adapters of src/ become libraries (see src/CMakeLists.txt).
+#
+# Every library gets an include folder of its own in the build tree that holds
+# links to its own source folders only ("<build>/layers/runtime/runtime" ->
+# "src/runtime"). A library sees its own headers and, through what it links,
+# those of the libraries below it; a header of a higher layer or of an adapter
+# it does not link is simply not there, so an upward include fails to compile.
+
+# Makes src/<folder> visible as "<folder>/…" below include folder dir.
+function(tavlevagt_expose dir folder)
+  get_filename_component(_parent ${dir}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${folder} ${dir}/${folder} SYMBOLIC)
+endfunction()
+
+# tavlevagt_layer(name folder...): the next layer up, one static library
+# tavlevagt_<name> of the folders' sources, linking the layer below it.
+function(tavlevagt_layer name)
+  set(_dir ${PROJECT_BINARY_DIR}/layers/${name})
+  set(_sources)
+  foreach(folder IN LISTS ARGN)
+    file(GLOB_RECURSE _s CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp)
+    list(APPEND _sources ${_s})
+    tavlevagt_expose(${_dir} ${folder})
+  endforeach()
+  add_library(tavlevagt_${name} STATIC ${_sources})
+  target_include_directories(tavlevagt_${name} PUBLIC ${_dir})
+  get_property(_below GLOBAL PROPERTY TAVLEVAGT_TOP_LAYER)
+  if(_below)
+    target_link_libraries(tavlevagt_${name} PUBLIC ${_below})
+  endif()
+  set_property(GLOBAL PROPERTY TAVLEVAGT_TOP_LAYER tavlevagt_${name})
+endfunction()
+
+# tavlevagt_adapter(name [SOURCES file...] [PUBLIC_LIBS lib...] [PRIVATE_LIBS lib...]):
+# the adapter in src/platform/<name> as the static library tavlevagt_<name>,
+# built on the layer TAVLEVAGT_ADAPTER_BASE and nothing above it. PUBLIC_LIBS
+# are the adapter libraries whose headers it uses (TAVLEVAGT_ADAPTER_SHARED),
+# PRIVATE_LIBS the client libraries it calls. The adapter joins the global
+# list TAVLEVAGT_ADAPTERS that the tests, benchmarks and fuzz targets link.
+function(tavlevagt_adapter name)
+  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  set(_dir ${PROJECT_BINARY_DIR}/layers/adapter-${name})
+  if(NOT A_SOURCES)
+    file(GLOB A_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/${name}/*.cpp)
+  endif()
+  add_library(tavlevagt_${name} STATIC ${A_SOURCES})
+  tavlevagt_expose(${_dir} platform/${name})
+  target_include_directories(tavlevagt_${name} PUBLIC ${_dir})
+  target_link_libraries(tavlevagt_${name} PUBLIC tavlevagt_${TAVLEVAGT_ADAPTER_BASE} ${A_PUBLIC_LIBS}
+                        PRIVATE ${A_PRIVATE_LIBS})
+  set_property(GLOBAL APPEND PROPERTY TAVLEVAGT_ADAPTERS tavlevagt_${name})
 endfunction()
 
 # tavlevagt_test(NAME name SOURCES ... LIBS ... LABELS ...)
@@ -11,6 +57,6 @@ function(tavlevagt_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE tavlevagt_core tavlevagt_testsupport GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
-  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
 endfunction()

@@ -23,7 +23,7 @@ function(tavlevagt_samba_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE tavlevagt_core tavlevagt_testsupport tavlevagt_samba_env
                         GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
-  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${T_NAME}
            COMMAND ${TAVLEVAGT_SAMBA_HARNESS} run ${T_VARIANT} -- $<TARGET_FILE:${T_NAME}> ${T_ARGS})
   set_tests_properties(${T_NAME} PROPERTIES
