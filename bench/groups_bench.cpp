@@ -23,7 +23,7 @@
 #include "runtime/locations.h"
 #include "runtime/runtime.h"
 #include "samba_bench.h"
-#include "still_clock.h"
+#include "support/fake_clock.h"
 #include "text/text.h"
 
 namespace {
@@ -31,8 +31,8 @@ namespace {
 constexpr int kPupils = 10000;
 constexpr int kClasses = 400;
 
-using tv::bench::StillClock;
 using tv::test::CountingDirectory;
+using tv::test::FakeClock;
 
 std::string pupilName(int i) {
   return "e" + std::to_string(i);
@@ -93,7 +93,7 @@ std::string job() {
 }
 
 struct Bench {
-  StillClock clock;
+  FakeClock clock;
   tv::MemoryDirectory memory;
   CountingDirectory counting{memory};
   std::filesystem::path folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-groups";
@@ -186,7 +186,7 @@ BENCHMARK(BM_GroupSyncFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 struct SambaSchool {
   tv::bench::DomainController dc = tv::bench::domainController();
   int pupils = 10000;
-  StillClock clock;
+  FakeClock clock;
   std::filesystem::path folder = std::filesystem::temp_directory_path() / "tavlevagt-bench-samba";
   std::unique_ptr<tv::Log> log;
   std::unique_ptr<tv::Directory> ldap;

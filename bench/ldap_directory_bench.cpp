@@ -21,8 +21,8 @@
 
 #include "config/settings.h"
 #include "log/log.h"
-#include "ports/clock.h"
 #include "samba_bench.h"
+#include "support/fake_clock.h"
 
 namespace {
 
@@ -46,18 +46,6 @@ Domain& domain() {
   static Domain d;
   return d;
 }
-
-class NullClock : public tv::Clock {
- public:
-  std::time_t now() const override { return std::time(nullptr); }
-  std::tm localTime(std::time_t v) const override {
-    std::tm tm{};
-    localtime_r(&v, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
 
 int countUsers() {
   const std::string out = "/tmp/tv-bench-count.ldif";
@@ -122,7 +110,7 @@ void BM_AdapterPagedUserList(benchmark::State& state) {
     return;
   }
   Domain& d = domain();
-  NullClock clock;
+  tv::test::FakeClock clock;
   tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   auto dir = tv::bench::openAdminDirectory(d.dc, log);
   if (!dir) {

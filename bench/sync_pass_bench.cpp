@@ -15,12 +15,12 @@
 #include "runtime/locations.h"
 #include "runtime/runtime.h"
 #include "runtime/trim.h"
-#include "still_clock.h"
+#include "support/fake_clock.h"
 #include "sync/sync_pass.h"
 
 namespace {
 
-using tv::bench::StillClock;
+using tv::test::FakeClock;
 
 std::string idOf(const char* tag, int i) {
   char buf[40];
@@ -58,7 +58,7 @@ void BM_TestModePass(benchmark::State& state) {
     ldif += account("x" + std::to_string(i), idOf("x", i));  // leavers
     job += pupil("n" + std::to_string(i), idOf("n", i));     // new pupils
   }
-  StillClock clock;
+  FakeClock clock;
   tv::MemoryDirectoryOptions options;
   options.clock = &clock;
   tv::MemoryDirectory directory(options);

@@ -38,14 +38,14 @@
 #include "runtime/runtime.h"
 #include "runtime/trim.h"
 #include "samba_bench.h"
-#include "still_clock.h"
+#include "support/fake_clock.h"
 #include "sync/sync_pass.h"
 #include "users/user_queries.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using tv::bench::StillClock;
+using tv::test::FakeClock;
 
 // Identifications and logins carry n, so the two populations never collide
 // in the domain-wide unique sAMAccountName.
@@ -116,7 +116,7 @@ void BM_SambaTestModePass(benchmark::State& state) {
   const fs::path folder =
       fs::temp_directory_path() / ("tavlevagt-bench-samba-" + std::to_string(n));
   fs::create_directories(folder);
-  StillClock clock;
+  FakeClock clock;
   tv::Log log(
       tv::Log::Options{folder.string(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   std::unique_ptr<tv::Directory> ldap = tv::bench::openAdminDirectory(dc, log);

@@ -22,12 +22,12 @@
 #include "runtime/runtime.h"
 #include "runtime/trim.h"
 #include "samba_bench.h"
-#include "still_clock.h"
+#include "support/fake_clock.h"
 #include "sync/sync_pass.h"
 
 namespace {
 
-using tv::bench::StillClock;
+using tv::test::FakeClock;
 
 constexpr const char* kTree =
     "dn: DC=skole,DC=test\nobjectClass: domainDNS\n\n"
@@ -61,7 +61,7 @@ std::string account(int i) {
 }
 
 struct Bench {
-  StillClock clock;
+  FakeClock clock;
   tv::MemoryDirectory directory;
   std::filesystem::path folder;
   tv::Log log;
@@ -172,7 +172,7 @@ void emptyContainer(tv::Directory& dir, const std::string& path) {
 // A live runtime over the test domain controller, its pupils below OU=ZEB.
 struct SambaBench {
   tv::bench::DomainController dc = tv::bench::domainController();
-  StillClock clock;
+  FakeClock clock;
   std::filesystem::path folder;
   tv::Log log;
   std::unique_ptr<tv::Directory> directory;

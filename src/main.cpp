@@ -25,6 +25,7 @@
 #include "service/command_line.h"
 #include "service/job_dispatch.h"
 #include "service/service_main.h"
+#include "text/paths.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -34,13 +35,12 @@ int main(int argc, char** argv) {
   // only the watcher ever takes it.
   if (cl.mode == tv::CommandLine::Mode::kServiceOrUsage && !console) (void)tv::StopSignal::block();
 
-  std::error_code ec;
-  const std::string configRoot = cl.configRoot
-                                     ? std::filesystem::absolute(*cl.configRoot, ec).string()
-                                     : tv::kDefaultConfigRoot;
-  const std::string unitFolder = cl.unitFolder
-                                     ? std::filesystem::absolute(*cl.unitFolder, ec).string()
-                                     : tv::kDefaultUnitFolder;
+  const auto absolute = [](const std::string& path) {
+    std::error_code ec;
+    return tv::utf8FromPath(std::filesystem::absolute(tv::pathFromUtf8(path), ec));
+  };
+  const std::string configRoot = cl.configRoot ? absolute(*cl.configRoot) : tv::kDefaultConfigRoot;
+  const std::string unitFolder = cl.unitFolder ? absolute(*cl.unitFolder) : tv::kDefaultUnitFolder;
 
   tv::PosixClock clock;
   tv::SyslogEventLog events;
@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
   if (cl.unitFolder) hostOptions.systemctl.clear();
   hostOptions.processes = &processes;
   hostOptions.notifySocket = tv::notifySocket();
+  hostOptions.console = console;
   tv::SystemdServiceHost host(hostOptions);
 
   tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr});
@@ -73,9 +74,7 @@ int main(int argc, char** argv) {
   ports.host = &host;
   tv::Runtime rt(log, ports, "");
 
-  std::optional<tv::StopSignal> stop;
   tv::EntryHooks hooks;
-  hooks.console = console;
   hooks.handler = [&directory](tv::Runtime& r, const std::string& fileName) {
     (void)tv::handleSyncFile(r, fileName);
     directory.saveIfChanged(r);
@@ -92,10 +91,6 @@ int main(int argc, char** argv) {
     r.ports.files = files.get();
     if (!files) r.log.message(1, "** Fejl: Filserveren kan ikke nås: %s\n", why.c_str());
     return result;
-  };
-  hooks.registerControl = [&stop](tv::Runtime& r) {
-    stop.emplace([&r] { tv::controlHandler(r, 1); });
-    return 0;
   };
   return tv::runEntry(rt, cl, hooks);
 }

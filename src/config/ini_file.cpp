@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -119,13 +120,14 @@ IniFile IniFile::fromFile(const std::string& path, Status* status) {
   auto say = [&](Status s) {
     if (status != nullptr) *status = s;
   };
+  const std::filesystem::path file = pathFromUtf8(path);
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  if (!std::filesystem::exists(file, ec)) {
     say(ec ? Status::kUnreadable : Status::kMissing);
     return {};
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ec)) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in || std::filesystem::is_directory(file, ec)) {
     say(Status::kUnreadable);
     return {};
   }

@@ -9,10 +9,6 @@
 namespace tv {
 namespace {
 
-const char* c(const std::string& s) {
-  return s.c_str();
-}
-
 std::optional<std::string> readMarking(Runtime& rt, DirObject& group) {
   auto marking = group.get(rt.settings.ZEBGruppeMarkering);
   if (marking.ok()) return marking.value;
@@ -33,7 +29,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
   const Settings& s = rt.settings;
   const Trim& t = rt.trim;
   if (groupList.empty()) {
-    rt.log.message(1, "   Bruger %s blev ikke fundet \n", c(login));
+    rt.log.message(1, "   Bruger %s blev ikke fundet \n", login.c_str());
     return 0;
   }
   std::string userPath;
@@ -64,21 +60,21 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
           if (s.LogLevel > 0) {
             rt.log.message(
                 1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
-                c(login), c(name));
+                login.c_str(), name.c_str());
           }
           archiveGroup(rt, archived.value.get(), name);
           return 1;
         }
         if (hasSpecialChar(name)) {
           rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
-                         c(name));
+                         name.c_str());
           return 1;
         }
         (void)OpretGruppe(rt, name, &description, staff);
         found = bindGroup(rt, path);
         if (!found.ok()) {
           rt.log.reportHresult(found.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",
-                               c(path));
+                               path.c_str());
           return 1;
         }
       } else if (!hasSystemMarking(rt, *found.value)) {
@@ -86,7 +82,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
         // (the scan could not archive it): its members are not ours to set.
         rt.log.message(
             1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
-            c(login), c(name));
+            login.c_str(), name.c_str());
         status = 1;
         continue;
       }
@@ -96,15 +92,15 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
     }
     Hresult hr = group->addMember(userPath);
     if (hr < 0 && (hr != kAlreadyExists || s.LogLevel > 0)) {
-      rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", c(login),
-                           c(name));
+      rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", login.c_str(),
+                           name.c_str());
       status = 1;
     } else if (group->setInfo() < 0) {
       rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
-                     c(login), c(name));
+                     login.c_str(), name.c_str());
       status = 1;
     } else {
-      rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", c(login), c(groupList));
+      rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", login.c_str(), groupList.c_str());
       status = 0;
     }
   }
@@ -130,11 +126,11 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
     }
     if (userPath.empty()) {
       rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke findes i forventet placering.\n",
-                     c(login));
+                     login.c_str());
       if (rt.settings.LogLevel >= 3) {
-        rt.log.message(1, "1 LDAP://CN=%s,%s\n", c(login), c(t.archivePath));
-        rt.log.message(1, "2 LDAP://CN=%s,%s\n", c(login), c(t.inactivePath));
-        rt.log.message(1, "3 LDAP://CN=%s,%s\n", c(login), c(userContainer(rt, login)));
+        rt.log.message(1, "1 LDAP://CN=%s,%s\n", login.c_str(), t.archivePath.c_str());
+        rt.log.message(1, "2 LDAP://CN=%s,%s\n", login.c_str(), t.inactivePath.c_str());
+        rt.log.message(1, "3 LDAP://CN=%s,%s\n", login.c_str(), userContainer(rt, login).c_str());
       }
       return kEFail;
     }
@@ -150,17 +146,17 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
     auto group = bindGroup(rt, path);
     if (!group.ok()) {
       rt.log.reportHresult(group.hr, "\n** Fejl: FjernGruppeMedlem() - ADsGetObject(%s)\n",
-                           c(path));
+                           path.c_str());
       last = group.hr;
       continue;
     }
     if (!hasSystemMarking(rt, *group.value)) continue;
     last = group.value->removeMember(userPath);
     if (last < 0) {
-      rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", c(login),
-                     c(name));
+      rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", login.c_str(),
+                     name.c_str());
     } else {
-      rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", c(login), c(name));
+      rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", login.c_str(), name.c_str());
     }
     (void)group.value->setInfo();
   }

@@ -15,10 +15,6 @@ namespace {
 
 constexpr Hresult kENoInterface = hresultOf(0x80004002);
 
-const char* c(const std::string& s) {
-  return s.c_str();
-}
-
 // The names of a standard group list, as written.
 bool isStandardGroup(const std::string& list, const std::string& name) {
   if (list.empty()) return false;
@@ -65,29 +61,32 @@ DirResult<std::unique_ptr<DirObject>> bindGroup(Runtime& rt, std::string_view pa
 
 int OpretGruppe(Runtime& rt, const std::string& name, const std::string* description, bool staff) {
   const Settings& s = rt.settings;
-  if (s.LogLevel > 0) rt.log.message(11, "** Info: Tjekker/opretter gruppen %s:", c("CN=" + name));
+  if (s.LogLevel > 0)
+    rt.log.message(11, "** Info: Tjekker/opretter gruppen %s:", ("CN=" + name).c_str());
   if (hasSpecialChar(name)) {
-    rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n", c(name));
+    rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
+                   name.c_str());
     return 1;
   }
   // A name of blanks only would become an empty relative name.
   if (trim(name).empty()) {
-    rt.log.message(1, "\n** Fejl: Gruppe navnet er tomt. (%s)\n", c(name));
+    rt.log.message(1, "\n** Fejl: Gruppe navnet er tomt. (%s)\n", name.c_str());
     return 1;
   }
   // A longer name cannot be a relative name in the directory; refusing it
   // here keeps the log clear of a bare directory error.
   if (charCount(name) > kGroupNameMaxChars) {
     rt.log.message(1, "\n** Fejl: Gruppe navnet må højst have %d tegn. (%s)\n",
-                   static_cast<int>(kGroupNameMaxChars), c(name));
+                   static_cast<int>(kGroupNameMaxChars), name.c_str());
     return 1;
   }
   if (bindGroup(rt, groupPathIn(name, rt.trim.GruppeArkivPath)).ok()) {
-    rt.log.message(1, "\n** Fejl: Gruppen (%s) findes allerede i containeren 'Arkiv'.\n", c(name));
+    rt.log.message(1, "\n** Fejl: Gruppen (%s) findes allerede i containeren 'Arkiv'.\n",
+                   name.c_str());
     return 1;
   }
   if (auto existing = bindGroup(rt, groupPathIn(name, rt.trim.GruppePath)); existing.ok()) {
-    rt.log.message(11, " Gruppen %s findes allerede.\n", c(name));
+    rt.log.message(11, " Gruppen %s findes allerede.\n", name.c_str());
     if (description != nullptr) {
       auto current = existing.value->get("description");
       if (!current.ok() || current.value != *description) {
@@ -98,23 +97,24 @@ int OpretGruppe(Runtime& rt, const std::string& name, const std::string* descrip
     return 0;
   }
 
-  rt.log.message(11, " Gruppen %s oprettes.\n", c(name));
+  rt.log.message(11, " Gruppen %s oprettes.\n", name.c_str());
   const std::string& containerPath = rt.trim.GruppeLdapPath;
   if (rt.ports.directory == nullptr) {
-    rt.log.reportHresult(kEFail, "** Fejl: OpretGruppe() - ADsGetObject(%s)\n", c(containerPath));
+    rt.log.reportHresult(kEFail, "** Fejl: OpretGruppe() - ADsGetObject(%s)\n",
+                         containerPath.c_str());
     return 1;
   }
   auto container = rt.ports.directory->bind(containerPath);
   if (!container.ok()) {
     rt.log.reportHresult(container.hr, "** Fejl: OpretGruppe() - ADsGetObject(%s)\n",
-                         c(containerPath));
+                         containerPath.c_str());
     return 1;
   }
   const std::string rdn = "CN=" + escapeDnValue(name);
   auto group = container.value->create("group", rdn);
   if (!group.ok()) {
     rt.log.reportHresult(group.hr, "\n** Fejl: OpretGruppe() - IADsContainer->Create(%s)\n",
-                         c("CN=" + name));
+                         ("CN=" + name).c_str());
     return 1;
   }
   DirObject& g = *group.value;
@@ -150,13 +150,13 @@ void archiveGroup(Runtime& rt, DirObject* group, const std::string& name) {
   std::unique_ptr<DirObject> bound;
   if (group == nullptr) {
     if (bindGroup(rt, groupPathIn(name, t.GruppeArkivPath)).ok()) {
-      rt.log.message(1, "   %s ligger i Arkiv: %s\n", c(name), c(t.GruppeArkivLdapPath));
+      rt.log.message(1, "   %s ligger i Arkiv: %s\n", name.c_str(), t.GruppeArkivLdapPath.c_str());
       return;
     }
     auto found = bindGroup(rt, groupPathIn(name, t.GruppePath));
     if (!found.ok()) {
       rt.log.message(1, "** Fejl: Kunne ikke finde gruppen %s. Ligger den i den rette sti?\n",
-                     c(name));
+                     name.c_str());
       return;
     }
     bound = std::move(found.value);
@@ -174,7 +174,8 @@ void archiveGroup(Runtime& rt, DirObject* group, const std::string& name) {
   }
   auto moved = archive.value->moveHere(group->adsPath(), "");
   if (moved.ok()) {
-    rt.log.message(1, "   Arkiverer gruppen %s i Arkiv: %s\n", c(shown), c(t.GruppeArkivLdapPath));
+    rt.log.message(1, "   Arkiverer gruppen %s i Arkiv: %s\n", shown.c_str(),
+                   t.GruppeArkivLdapPath.c_str());
   } else {
     rt.log.message(1, "** Fejl: Kunne ikke arkivere gruppen\n");
   }
@@ -187,11 +188,11 @@ Hresult restoreGroup(Runtime& rt, const std::string& name, const std::string& gr
   if (!destination.ok()) return destination.hr;
   auto moved = destination.value->moveHere(groupPath, "");
   if (moved.ok()) {
-    rt.log.message(1, "   Flytter gruppen %s fra %s til %s\n", c(name), c(groupPath),
-                   c(destinationPath));
+    rt.log.message(1, "   Flytter gruppen %s fra %s til %s\n", name.c_str(), groupPath.c_str(),
+                   destinationPath.c_str());
   } else {
     rt.log.reportHresult(moved.hr, "** Fejl: Kunne ikke flytte gruppe til %s \n",
-                         c(destinationPath));
+                         destinationPath.c_str());
   }
   return moved.hr;
 }
@@ -212,12 +213,12 @@ void repairGroupKind(Runtime& rt, const std::string& name, const std::string& gr
   if (rt.settings.IDrift) {
     (void)group.value->put(rt.settings.ZEBGruppeMarkering, cutChars(marking, 199));
     rt.log.message(1, "   Ændring af gruppebeskrivelse til 'Autooprettet af ZEB (%s)' '%s'\n",
-                   c(kind), c(name));
+                   kind.c_str(), name.c_str());
   } else {
     rt.log.message(1,
                    "  IDrift = 0: Ændring af gruppebeskrivelse til 'Autooprettet af ZEB (%s)' "
                    "'%s'\n",
-                   c(kind), c(name));
+                   kind.c_str(), name.c_str());
   }
   (void)group.value->setInfo();
 }
@@ -232,7 +233,7 @@ void SletGruppe(Runtime& rt, const std::string& name) {
   auto group = bindGroup(rt, path);
   if (!group.ok()) {
     if (s.LogLevel > 0) {
-      rt.log.message(1, "** Fejl: %s kan ikke åbnes! (SletGruppe, GroupPath)\n", c(path));
+      rt.log.message(1, "** Fejl: %s kan ikke åbnes! (SletGruppe, GroupPath)\n", path.c_str());
     }
     return;
   }
@@ -252,23 +253,23 @@ void SletGruppe(Runtime& rt, const std::string& name) {
         (void)rt.ports.files->removeTree(folder);
       } else if (unc) {
         rt.log.message(1, "** Fejl: SletGruppe(%s) - der er ingen filserver at slette mappen på.\n",
-                       c(plain));
+                       plain.c_str());
       } else {
         (void)deleteFolderTree(rt, folder);
       }
     }
   }
   if (isStandardGroup(s.GroupListElev, plain) || isStandardGroup(s.GroupListMeda, plain)) {
-    rt.log.message(1, "   Kan ikke slette Standardgruppen %s\n", c(plain));
+    rt.log.message(1, "   Kan ikke slette Standardgruppen %s\n", plain.c_str());
     return;
   }
   group.value.reset();
   const std::string rdn = "CN=" + escapeDnValue(name);
   Hresult hr = container.value->deleteChild("group", rdn);
   if (hr >= 0) {
-    rt.log.message(1, "   Sletter gruppen %s\n", c(name));
+    rt.log.message(1, "   Sletter gruppen %s\n", name.c_str());
   } else {
-    rt.log.reportHresult(hr, "\n** Fejl: SletGruppe() - Delete(%s)\n", c("CN=" + name));
+    rt.log.reportHresult(hr, "\n** Fejl: SletGruppe() - Delete(%s)\n", ("CN=" + name).c_str());
   }
 }
 
@@ -278,7 +279,7 @@ void SetGruppeEmail(Runtime& rt, const std::string& name) {
   auto container = rt.ports.directory->bind(t.GruppeLdapPath);
   if (!container.ok()) {
     rt.log.message(1, "** Fejl: %s kan ikke åbnes! (SetGruppeEmail, Trim.GruppeLdapPath)\n",
-                   c(t.GruppeLdapPath));
+                   t.GruppeLdapPath.c_str());
     return;
   }
   auto group = bindGroup(rt, groupPathIn(name, t.GruppePath));
@@ -286,7 +287,8 @@ void SetGruppeEmail(Runtime& rt, const std::string& name) {
     // A group in the archive gets no address either way.
     const std::string archived = groupPathIn(name, t.GruppeArkivPath);
     if (!bindGroup(rt, archived).ok()) {
-      rt.log.message(1, "** Fejl: %s kan ikke åbnes! (SetGruppeEmail, GroupPath)\n", c(archived));
+      rt.log.message(1, "** Fejl: %s kan ikke åbnes! (SetGruppeEmail, GroupPath)\n",
+                     archived.c_str());
     }
     return;
   }
@@ -296,15 +298,15 @@ void SetGruppeEmail(Runtime& rt, const std::string& name) {
   const std::string before = old.ok() ? old.value : "";
   if (old.ok() && before == address) return;
   if (g.put("mail", address) < 0) {
-    rt.log.message(1, "** Fejl: Kunne ikke sætte mail for %s", c(name));
+    rt.log.message(1, "** Fejl: Kunne ikke sætte mail for %s", name.c_str());
   }
   if (g.setInfo() < 0) {
     rt.log.message(1, "** Fejl: SetInfo() i SetGruppeEmail");
   } else if (!before.empty()) {
-    rt.log.message(1, "   Gruppe '%s' email rettet fra %s til %s\n", c(name), c(before),
-                   c(address));
+    rt.log.message(1, "   Gruppe '%s' email rettet fra %s til %s\n", name.c_str(), before.c_str(),
+                   address.c_str());
   } else {
-    rt.log.message(1, "   Gruppe '%s' email sat til %s\n", c(name), c(address));
+    rt.log.message(1, "   Gruppe '%s' email sat til %s\n", name.c_str(), address.c_str());
   }
 }
 

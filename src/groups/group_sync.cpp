@@ -18,18 +18,6 @@ constexpr int kPageSize = 20;
 constexpr std::size_t kLoginChars = 24;
 constexpr const char* kAutoCreated = "Autooprettet af ";
 
-const char* c(const std::string& s) {
-  return s.c_str();
-}
-
-// A-Z only; other letters stay as written.
-std::string lowerAscii(std::string s) {
-  for (char& ch : s) {
-    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  }
-  return s;
-}
-
 struct ScannedGroup {
   std::string name;
   std::string marking;
@@ -112,7 +100,7 @@ GroupMemberList buildFileGroupMembers(Runtime& rt, JobReader& reader,
     std::string login = cutChars(fields[0], kLoginChars);
     if (login.empty()) continue;
     if (isExcepted(rt.log, s.LogLevel, login, exceptions)) {
-      if (s.LogLevel > 0) rt.log.message(1, "Login undtaget fra gruppe %s\n", c(login));
+      if (s.LogLevel > 0) rt.log.message(1, "Login undtaget fra gruppe %s\n", login.c_str());
       continue;
     }
     if (fields.size() > 7 && !fields[7].empty()) {
@@ -138,12 +126,8 @@ const std::vector<std::string>* MemberIndex::membersOf(Runtime& rt, const std::s
     const Hresult hr = dir->search(
         pathFromDn(systemDn), "(&(objectCategory=person)(objectClass=user))", {"Name", "memberOf"},
         SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
-          const DirAttribute* name = nullptr;
-          const DirAttribute* memberOf = nullptr;
-          for (const DirAttribute& col : row.attributes) {
-            if (equalsIgnoreCase(col.name, "name")) name = &col;
-            if (equalsIgnoreCase(col.name, "memberOf")) memberOf = &col;
-          }
+          const DirAttribute* name = row.find("name");
+          const DirAttribute* memberOf = row.find("memberOf");
           if (name == nullptr || name->values.empty() || memberOf == nullptr) return true;
           for (const std::string& group : memberOf->values) {
             auto [it, fresh] = normalised.try_emplace(group);
@@ -180,10 +164,9 @@ void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::st
         "(&(objectCategory=person)(objectClass=user)(memberOf=" + escapeFilterValue(groupDn) + "))";
     Hresult hr = dir->search(pathFromDn(systemDn), filter, {"Name"}, SearchScope::kSubtree,
                              kPageSize, [&](const SearchRow& row) {
-                               for (const DirAttribute& col : row.attributes) {
-                                 if (equalsIgnoreCase(col.name, "name") && !col.values.empty()) {
-                                   searched.push_back(col.values.front());
-                                 }
+                               const DirAttribute* name = row.find("name");
+                               if (name != nullptr && !name->values.empty()) {
+                                 searched.push_back(name->values.front());
                                }
                                return true;
                              });
@@ -196,8 +179,8 @@ void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::st
   }
   for (const std::string& login : *indexed) {
     if (s.LogLevel > 2) {
-      rt.log.message(1, "Group Name %s, Group Type %s, String: %s\n", c(groupName), c(kind),
-                     c(login));
+      rt.log.message(1, "Group Name %s, Group Type %s, String: %s\n", groupName.c_str(),
+                     kind.c_str(), login.c_str());
     }
     if (isExcepted(rt.log, s.LogLevel, login, exceptions)) continue;
     list.push_back({login, groupName, kind, {}});
@@ -216,7 +199,7 @@ void FindMembersInGroup(Runtime& rt, const std::string& groupName, const std::st
     auto all = group.value->members();
     if (all.ok() && !all.value.empty()) {
       rt.log.message(1, "** Info: Gruppen %s har medlemmer uden for %s og slettes ikke.\n",
-                     c(groupName), c(systemDn));
+                     groupName.c_str(), systemDn.c_str());
       return;
     }
   }
@@ -233,26 +216,21 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
   // The groups are read first and worked on afterwards: a group moved into
   // the archive must not come round a second time in the same scan.
   std::vector<ScannedGroup> groups;
-  Hresult hr = dir->search(
-      rt.trim.ZEBLdapPath, "(objectClass=group)", {"ADsPath", "Name", "mail", marking},
-      SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
-        ScannedGroup g;
-        for (const DirAttribute& col : row.attributes) {
-          const std::string first = col.values.empty() ? std::string() : col.values.front();
-          if (equalsIgnoreCase(col.name, "name")) {
-            g.name = first;
-          } else if (equalsIgnoreCase(col.name, "mail")) {
-            g.hasMail = !col.values.empty();
-            g.mail = first;
-          } else if (equalsIgnoreCase(col.name, "ADsPath")) {
-            g.path = first;
-          }
-          // Not "else": the marking may be "name" or "mail".
-          if (equalsIgnoreCase(col.name, marking)) g.marking = first;
-        }
-        groups.push_back(std::move(g));
-        return true;
-      });
+  Hresult hr =
+      dir->search(rt.trim.ZEBLdapPath, "(objectClass=group)", {"ADsPath", "Name", "mail", marking},
+                  SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
+                    ScannedGroup g;
+                    g.name = row.first("name");
+                    g.path = row.first("ADsPath");
+                    if (const DirAttribute* mail = row.find("mail")) {
+                      g.hasMail = !mail->values.empty();
+                      g.mail = row.first("mail");
+                    }
+                    // The marking may be "name" or "mail" as well.
+                    g.marking = row.first(marking);
+                    groups.push_back(std::move(g));
+                    return true;
+                  });
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl:");
     return list;
@@ -263,7 +241,7 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
     classifyGroup(rt, g, list, exceptions, index);
     const bool autoCreated = g.marking.find(kAutoCreated) != std::string::npos;
     if (!g.hasMail && autoCreated && !s.MailenableGruppeScript.empty()) {
-      rt.log.message(1, " Mail ikke sat for gruppe %s -> sætter mail.\n", c(g.name));
+      rt.log.message(1, " Mail ikke sat for gruppe %s -> sætter mail.\n", g.name.c_str());
       // The school's script may do anything to the group.
       index.drop();
       runScript(rt, s.MailenableGruppeScript, g.name, "MailenableGruppeScript:");
@@ -274,8 +252,9 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
 
 Index buildMembershipKeys(GroupMemberList& list) {
   for (GroupMember& m : list) {
-    m.group = lowerAscii(std::move(m.group));
-    m.login = lowerAscii(std::move(m.login));
+    // A-Z only; other letters stay as written.
+    m.group = asciiToLower(std::move(m.group));
+    m.login = asciiToLower(std::move(m.login));
     m.key = toLower(m.group) + '\x01' + toLower(m.login);
   }
   return buildIndex(
@@ -291,8 +270,8 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
     if (s.IDrift) {
       (void)TilfoejGruppeMedlem(rt, m.login, m.group, staff, &cache);
     } else {
-      rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", c(m.login),
-                     c(m.group));
+      rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", m.login.c_str(),
+                     m.group.c_str());
     }
   };
   auto remove = [&](const GroupMember& m) {
@@ -300,8 +279,8 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
     if (s.IDrift) {
       (void)FjernGruppeMedlem(rt, m.login, nullptr, m.group);
     } else {
-      rt.log.message(1, "   IDrift = 0: Test af FjernGruppeMedlem %s <- %s \n", c(m.login),
-                     c(m.group));
+      rt.log.message(1, "   IDrift = 0: Test af FjernGruppeMedlem %s <- %s \n", m.login.c_str(),
+                     m.group.c_str());
     }
   };
   std::size_t f = 0;
@@ -318,7 +297,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
       ++d;
     } else {
       if (s.LogLevel >= 1) {
-        rt.log.message(1, "   Bruger i gruppe OK %s - %s \n", c(dr.login), c(dr.group));
+        rt.log.message(1, "   Bruger i gruppe OK %s - %s \n", dr.login.c_str(), dr.group.c_str());
       }
       ++f;
       ++d;
@@ -348,12 +327,13 @@ void groupSync(Runtime& rt, JobReader& reader, bool staff) {
   if (s.LogLevel > 2) {
     rt.log.message(1, "START NY LOG FIL\n");
     for (std::uint32_t i : fileIndex) {
-      rt.log.message(1, "%s, %s, %s\n", c(file[i].login), c(file[i].group), c(file[i].key));
+      rt.log.message(1, "%s, %s, %s\n", file[i].login.c_str(), file[i].group.c_str(),
+                     file[i].key.c_str());
     }
     rt.log.message(1, "START NY LOG AD\n");
     for (std::uint32_t i : directoryIndex) {
-      rt.log.message(1, "%s, %s, %s\n", c(directory[i].login), c(directory[i].group),
-                     c(directory[i].key));
+      rt.log.message(1, "%s, %s, %s\n", directory[i].login.c_str(), directory[i].group.c_str(),
+                     directory[i].key.c_str());
     }
   }
   membershipMerge(rt, directory, directoryIndex, file, fileIndex, staff);

@@ -1,6 +1,5 @@
 #include "jobdata/file_user.h"
 
-#include <cerrno>
 #include <new>
 
 #include "jobdata/job_text.h"
@@ -15,13 +14,6 @@ namespace {
 std::string field(const std::vector<std::string>& fields, int index, std::size_t capacity) {
   if (index < 0 || static_cast<std::size_t>(index) >= fields.size()) return {};
   return cutChars(fields[index], capacity - 1);
-}
-
-std::string lowerAsciiLetters(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
 }
 
 // The registers put a clear placeholder ("Kode…") where no password was
@@ -65,7 +57,7 @@ ParseResult parseRecordLine(Runtime& rt, std::string_view line, FileUser& user) 
   }
 
   user.login = field(fields, 0, 25);
-  if (staff) user.login = lowerAsciiLetters(user.login);
+  if (staff) user.login = asciiToLower(user.login);
   if (!user.login.empty()) {
     std::u32string first = toCodePoints(user.login).substr(0, 1);
     first[0] = upperChar(first[0]);
@@ -157,7 +149,7 @@ SectionEnd buildFileUserList(Runtime& rt, JobReader& reader, JobLine& line,
       list.push_back(std::move(user));
     } catch (const std::bad_alloc&) {
       rt.log.message(lvl::kFile, "** Fejl: GetFilBrugerListe() memory allokeringsfejl: '%s'\n",
-                     systemErrorText(ENOMEM).c_str());
+                     rt.log.systemText(systemError(std::errc::not_enough_memory)).c_str());
       return SectionEnd::kNoMemory;
     }
   }

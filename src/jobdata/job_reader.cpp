@@ -5,6 +5,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -95,16 +96,17 @@ JobReader::JobReader(Log& log, std::string bytes, std::string name)
 
 std::optional<JobReader> JobReader::open(Log& log, const std::string& path) {
   namespace fs = std::filesystem;
+  const fs::path file = pathFromUtf8(path);
   std::error_code ec;
   const char* why = nullptr;
-  if (!fs::exists(path, ec)) {
+  if (!fs::exists(file, ec)) {
     why = "filen findes ikke";
-  } else if (fs::is_directory(path, ec)) {
+  } else if (fs::is_directory(file, ec)) {
     why = "det er en mappe";
   }
   std::string bytes;
   if (why == nullptr) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
       why = "filen kan ikke læses";
     } else {

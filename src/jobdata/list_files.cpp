@@ -1,6 +1,5 @@
 #include "jobdata/list_files.h"
 
-#include <cerrno>
 #include <cstdio>
 
 #include "jobdata/job_reader.h"
@@ -27,18 +26,20 @@ bool fileNameSafe(char32_t c) {
   }
 }
 
-// 0 on success, else the errno of the failed open or write.
-int appendBytes(const std::string& path, const std::string& bytes) {
-  errno = 0;
+// No error on success, else why the open or the write failed.
+SystemError appendBytes(const std::string& path, const std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "a+");
-  if (f == nullptr) return errno != 0 ? errno : EIO;
+  if (f == nullptr) {
+    const SystemError error = lastCLibraryError();
+    return error ? error : systemError(std::errc::io_error);
+  }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = std::fclose(f) == 0 && ok;
-  return ok ? 0 : EIO;
+  return ok ? SystemError() : systemError(std::errc::io_error);
 }
 
-std::string errorText(int code) {
-  return std::string(trimLine(systemErrorText(code)));
+std::string errorText(const Log& log, const SystemError& error) {
+  return std::string(trimLine(log.systemText(error)));
 }
 
 }  // namespace
@@ -56,26 +57,25 @@ std::string listFileName(std::string_view listName, std::string_view sequence) {
 int appendToListFile(Runtime& rt, std::string_view fileName, std::string_view text) {
   const std::string bytes = utf8ToCp1252(text);
   const std::string path = rt.dataPath(std::string(fileName));
-  int listError = 0;
-  int fallbackError = 0;
+  SystemError listError;
+  SystemError fallbackError;
   {
     std::lock_guard lock(rt.fileAppendLock);
     listError = appendBytes(path, bytes);
-    if (listError != 0)
-      fallbackError = appendBytes(rt.dataPath(std::string(kListFallbackFile)), bytes);
+    if (listError) fallbackError = appendBytes(rt.dataPath(std::string(kListFallbackFile)), bytes);
   }
-  if (listError == 0) return 0;
-  if (fallbackError == 0) {
+  if (!listError) return 0;
+  if (!fallbackError) {
     rt.log.message(lvl::kFile,
                    "** Fejl: Listefilen %s kan ikke åbnes (%s); linjen er skrevet i %s\n",
-                   std::string(fileName).c_str(), errorText(listError).c_str(),
+                   std::string(fileName).c_str(), errorText(rt.log, listError).c_str(),
                    std::string(kListFallbackFile).c_str());
     return 0;
   }
   rt.log.message(lvl::kFile,
                  "** Fejl: Hverken listefilen %s eller %s kan åbnes (%s); linjen er tabt: %s\n",
                  std::string(fileName).c_str(), std::string(kListFallbackFile).c_str(),
-                 errorText(fallbackError).c_str(), std::string(trimLine(text)).c_str());
+                 errorText(rt.log, fallbackError).c_str(), std::string(trimLine(text)).c_str());
   return 99;
 }
 

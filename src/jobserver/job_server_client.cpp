@@ -1,6 +1,5 @@
 #include "jobserver/job_server_client.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -8,6 +7,7 @@
 #include "jobserver/job_text.h"
 #include "ports/http_client.h"
 #include "runtime/runtime.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -32,8 +32,9 @@ std::string failureText(const HttpResponse& r, std::chrono::seconds timeout, std
   }
 }
 
-std::string systemText(int code) {
-  return std::error_code(code, std::generic_category()).message();
+// The system's text of an error within a log line of its own.
+std::string systemText(const Runtime& rt, const SystemError& error) {
+  return std::string(trim(rt.log.systemText(error)));
 }
 
 }  // namespace
@@ -157,23 +158,23 @@ void JobServerClient::saveJob(Runtime& rt, const std::string& fileName,
   std::FILE* f = std::fopen(partPath.c_str(), "wb");
   if (f == nullptr) {
     rt.log.message(1, "** Fejl: Kan ikke gemme %s: %s\n", fileName.c_str(),
-                   systemText(errno).c_str());
+                   systemText(rt, lastCLibraryError()).c_str());
     return;
   }
   bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  int writeError = errno;
+  SystemError writeError = lastCLibraryError();
   if (std::fclose(f) != 0 && written) {
     written = false;
-    writeError = errno;
+    writeError = lastCLibraryError();
   }
   std::error_code ec;
   if (written) {
-    std::filesystem::rename(partPath, finalPath, ec);
+    std::filesystem::rename(pathFromUtf8(partPath), pathFromUtf8(finalPath), ec);
     if (!ec) return;
   }
-  std::string reason = written ? ec.message() : systemText(writeError);
+  std::string reason = systemText(rt, written ? ec : writeError);
   rt.log.message(1, "** Fejl: Kan ikke gemme %s: %s\n", fileName.c_str(), reason.c_str());
-  std::filesystem::remove(partPath, ec);
+  std::filesystem::remove(pathFromUtf8(partPath), ec);
 }
 
 void JobServerClient::downloadJobs(Runtime& rt) {

@@ -1,14 +1,8 @@
-#include <cstring>
-#include <map>
-
 #include "log/log.h"
 
-namespace tv {
+#include <map>
 
-std::string systemErrorText(int code) {
-  // The platform's formatter ends its text with a line break; the log keeps it.
-  return std::string(std::strerror(code)) + "\n";
-}
+namespace tv {
 
 std::string win32ErrorText(std::uint32_t code) {
   // The Win32 codes this program can meet: file and share operations, and the

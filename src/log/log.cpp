@@ -5,12 +5,13 @@
 #include <memory>
 #include <vector>
 
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
 namespace {
 
-thread_local int tLastError = 0;
+thread_local SystemError tLastError;
 
 constexpr std::size_t kMessageMax = 15999;
 constexpr std::size_t kReportMax = 2047;
@@ -26,11 +27,21 @@ std::string cutBytes(std::string s, std::size_t max) {
 
 }  // namespace
 
-void Log::setLastError(int code) {
-  tLastError = code;
+void Log::setLastError(SystemError error) {
+  tLastError = error;
 }
-int Log::lastError() {
+SystemError Log::lastError() {
   return tLastError;
+}
+
+std::string Log::systemText(const SystemError& error) const {
+  if (opt_.system != nullptr) return opt_.system->errorText(error);
+  return error.message() + "\n";
+}
+
+SystemError Log::openFailure() const {
+  std::lock_guard lock(mutex_);
+  return openFailure_;
 }
 
 Log::Log(Options options) : opt_(std::move(options)) {}
@@ -53,10 +64,10 @@ void Log::write(unsigned level, std::string_view text) {
 
 void Log::vmessage(unsigned level, const char* fmt, va_list args) {
   // The error code first: formatting may change it.
-  const int savedError = tLastError;
+  const SystemError savedError = tLastError;
   std::string text = cutBytes(vformat(fmt, args), kMessageMax);
   if ((level & lvl::kSystemText) != 0) {
-    text = cutBytes(text + " (" + systemErrorText(savedError) + ")", kMessageMax);
+    text = cutBytes(text + " (" + systemText(savedError) + ")", kMessageMax);
   }
   // One message at a time through every output, so the file, the event log and
   // the console see the same order; a message waits rather than being lost.
@@ -84,25 +95,31 @@ void Log::writeFile(const std::string& text) {
 
 void Log::rotateIfLarge(const std::string& path) {
   std::error_code ec;
-  auto size = std::filesystem::file_size(path, ec);
+  auto size = std::filesystem::file_size(pathFromUtf8(path), ec);
   if (ec || size <= kLogRotateBytes) return;
   std::tm tm = opt_.clock->localTime(opt_.clock->now());
   std::string target =
       format("%s%4.4d%2.2d%2.2d.log", path.c_str(), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
   // A second rotation on the same day finds the target taken; the log grows on.
-  if (std::filesystem::exists(target, ec)) return;
-  std::filesystem::rename(path, target, ec);
+  if (std::filesystem::exists(pathFromUtf8(target), ec)) return;
+  std::filesystem::rename(pathFromUtf8(path), pathFromUtf8(target), ec);
 }
 
 int Log::open() {
   std::lock_guard lock(mutex_);
   if (count_ == 0) {
-    if (opt_.folder.empty()) return 99;
-    std::string path = opt_.folder + "/" + opt_.fileName;
+    if (opt_.folder.empty()) {
+      openFailure_ = systemError(std::errc::no_such_file_or_directory);
+      return 99;
+    }
+    std::string path = joinPath(opt_.folder, opt_.fileName);
     rotateIfLarge(path);
     file_ = std::fopen(path.c_str(), "a+");
-    if (file_ == nullptr) file_ = std::fopen((opt_.folder + "/$$morena$$.log").c_str(), "a+");
-    if (file_ == nullptr) return 99;
+    if (file_ == nullptr) file_ = std::fopen(joinPath(opt_.folder, "$$morena$$.log").c_str(), "a+");
+    if (file_ == nullptr) {
+      openFailure_ = lastCLibraryError();
+      return 99;
+    }
   }
   ++count_;
   return 0;
@@ -166,7 +183,7 @@ void Log::setFolder(std::string folder) {
 
 std::string Log::filePath() const {
   std::lock_guard lock(mutex_);
-  return opt_.folder + "/" + opt_.fileName;
+  return joinPath(opt_.folder, opt_.fileName);
 }
 
 void Log::setDirectoryErrorSource(std::function<std::optional<DirectoryError>()> source) {

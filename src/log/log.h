@@ -22,7 +22,9 @@
 #include "ports/clock.h"
 #include "ports/event_log.h"
 #include "ports/log_sink.h"
+#include "ports/system_error.h"
 #include "ports/system_info.h"
+#include "text/printf_format.h"
 
 namespace tv {
 
@@ -46,7 +48,7 @@ class Log : public LogSink {
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  void message(unsigned level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+  void message(unsigned level, const char* fmt, ...) TV_PRINTF_FORMAT(3, 4);
   void vmessage(unsigned level, const char* fmt, va_list args);
   // A message already formatted: printed as it stands, "%" included.
   void write(unsigned level, std::string_view text) override;
@@ -75,12 +77,19 @@ class Log : public LogSink {
 
   // The directory-error block: caller's text, the hresult line, its text and
   // the directory's extended error, logged at level 35.
-  void reportHresult(Hresult hr, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+  void reportHresult(Hresult hr, const char* fmt, ...) TV_PRINTF_FORMAT(3, 4);
 
-  // The calling thread's last system error (an errno value on POSIX). Callers
-  // that log with level bit 64 set it after the failed call.
-  static void setLastError(int code);
-  [[nodiscard]] static int lastError();
+  // The calling thread's last system error. Callers that log with level bit
+  // 64 set it after the failed call; the message then ends with its text.
+  static void setLastError(SystemError error);
+  [[nodiscard]] static SystemError lastError();
+
+  // The platform's text of an error, its line break included (from the
+  // SystemInfo port; without one, the error's own message).
+  [[nodiscard]] std::string systemText(const SystemError& error) const;
+
+  // Why the last open() that returned 99 could not open the file.
+  [[nodiscard]] SystemError openFailure() const;
 
  private:
   void writeFile(const std::string& text);
@@ -94,10 +103,8 @@ class Log : public LogSink {
   long mark_ = 0;
   bool flush_ = false;
   std::function<std::optional<DirectoryError>()> directoryError_;
+  SystemError openFailure_;
 };
-
-// The system's text for an error code as the log appends it ("%s (%s)").
-[[nodiscard]] std::string systemErrorText(int code);
 
 // Windows' text for a Win32 error code the program can meet, or "" when unknown.
 [[nodiscard]] std::string win32ErrorText(std::uint32_t code);

@@ -11,6 +11,7 @@
 #include "ports/clock.h"
 #include "runtime/data_folder.h"
 #include "runtime/runtime.h"
+#include "text/paths.h"
 
 namespace tv {
 namespace fs = std::filesystem;
@@ -79,8 +80,8 @@ bool PasswordJobWatcher::moveJob(const std::string& from, const std::string& to)
   // ".behandler" or ".slut" of the same name gives way without a gap in
   // which the job exists under neither name.
   std::error_code ec;
-  fs::rename(rt_.dataPath(from), rt_.dataPath(to), ec);
-  if (ec) Log::setLastError(ec.value());
+  fs::rename(pathFromUtf8(rt_.dataPath(from)), pathFromUtf8(rt_.dataPath(to)), ec);
+  if (ec) Log::setLastError(ec);
   return !ec;
 }
 

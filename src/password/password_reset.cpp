@@ -1,6 +1,5 @@
 #include "password/password_reset.h"
 
-#include <cerrno>
 #include <vector>
 
 #include "directory/directory.h"
@@ -83,13 +82,13 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
   // line: a blank or a quote in a password stays part of the password.
   std::vector<std::string> argv{rt.dataPath(kUniLoginProgram), line.login, line.password};
   ProcessResult r;
+  SystemError startError = systemError(std::errc::no_such_file_or_directory);  // nothing to start
   if (rt.ports.processes != nullptr) {
     r = rt.ports.processes->run(argv, rt.dataFolder);
-  } else {
-    r.startError = ENOENT;
+    startError = platformError(r.startError);
   }
   if (!r.started) {
-    Log::setLastError(r.startError);
+    Log::setLastError(startError);
     // Into the log file as well as the event log, so the job's log tells why
     // the UNI-login password was not changed.
     rt.log.message(lvl::kFile | lvl::kEvent | lvl::kSystemText, "CreateProcess(Lodsvaerk): ");

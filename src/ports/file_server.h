@@ -2,8 +2,8 @@
 // lists, folder moves and recursive deletes, and the server's file shares.
 //
 // Folders are named by UNC paths ("\\server\share\A\abc"); "\" and "/" both
-// separate parts. Folder results are 0 or an errno value (ENOENT, EEXIST,
-// EACCES, EHOSTUNREACH …) that the product hands to the log's system text.
+// separate parts. Folder results are 0 or a system error number of the
+// platform (ports/system_error.h) that the product hands to the log.
 //
 // Shares are managed through the server's own server service, named by the
 // server and the share name, with the path local to the server. Share results

@@ -19,7 +19,7 @@ inline constexpr std::uint32_t kStillActive = 259;
 
 struct ProcessResult {
   bool started = false;          // false: the program could not be started
-  int startError = 0;            // errno-like code when !started
+  int startError = 0;            // system error number of the platform when !started
   std::uint32_t waitResult = 0;  // 0 when the wait ended normally (WAIT_OBJECT_0)
   std::uint32_t exitCode = 0;    // 259 while still active; a signal gives 128 + signal
 };

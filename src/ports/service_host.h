@@ -1,8 +1,11 @@
 // The system's service manager as the program needs it: install and remove
-// its own service, ask whether it is running, and tell the manager about state
-// changes. Every call returns 0 or an errno, which the caller logs with the
-// system's text.
+// its own service, ask whether it is running, run as the service, take the
+// manager's control codes and tell it about state changes. Every int result
+// is 0 or a system error number of the platform, which the caller logs with
+// the system's text.
 #pragma once
+
+#include <functional>
 
 namespace tv {
 
@@ -19,6 +22,20 @@ class ServiceHost {
   [[nodiscard]] virtual int deleteService() = 0;
   // Reports the service state word (1 stopped, 2 start pending, 4 running, 7 paused).
   [[nodiscard]] virtual int reportStatus(int state) = 0;
+
+  // Hands the process to the manager as its service when the manager
+  // started it as one, and returns true once serviceMain has returned. How
+  // serviceMain is run is the manager's way: systemd has started the process
+  // as the service already, so it runs at once on this thread; a service
+  // control manager calls it back on a thread of its own. False, without a
+  // word to the manager, for a process started any other way (at a
+  // terminal): the caller shows its usage instead.
+  [[nodiscard]] virtual bool runAsService(const std::function<void()>& serviceMain) = 0;
+
+  // From now until the service main returns, the manager's control codes
+  // (1 stop, 2 pause, 3 continue, 4 interrogate) go to onControl, on a
+  // thread of the host's. Called first thing in the service main.
+  [[nodiscard]] virtual int registerControl(std::function<void(long code)> onControl) = 0;
 };
 
 }  // namespace tv

@@ -1,25 +1,16 @@
 #include "runtime/data_folder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
 #include "runtime/runtime.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
 namespace fs = std::filesystem;
 namespace {
-
-bool asciiEqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 void makeWritable(const fs::path& p, bool directory) {
   std::error_code ec;
@@ -30,20 +21,21 @@ void makeWritable(const fs::path& p, bool directory) {
 }  // namespace
 
 std::vector<std::string> findFiles(const std::string& folder, std::string_view prefix,
-                                   std::string_view suffix, int* error) {
+                                   std::string_view suffix, SystemError* error) {
   std::vector<std::string> names;
   std::error_code ec;
-  fs::directory_iterator it(folder, ec);
+  fs::directory_iterator it(pathFromUtf8(folder), ec);
   if (ec) {
-    if (error != nullptr) *error = ec.value();
+    if (error != nullptr) *error = ec;
     return names;
   }
   for (const fs::directory_entry& e : it) {
-    std::string name = e.path().filename().string();
+    std::string name = utf8FromPath(e.path().filename());
     if (name.empty() || name[0] == '.') continue;
     if (name.size() < prefix.size() + suffix.size()) continue;
-    if (!asciiEqualNoCase(std::string_view(name).substr(0, prefix.size()), prefix)) continue;
-    if (!asciiEqualNoCase(std::string_view(name).substr(name.size() - suffix.size()), suffix)) {
+    if (!asciiEqualsIgnoreCase(std::string_view(name).substr(0, prefix.size()), prefix)) continue;
+    if (!asciiEqualsIgnoreCase(std::string_view(name).substr(name.size() - suffix.size()),
+                               suffix)) {
       continue;
     }
     std::error_code fec;
@@ -51,13 +43,13 @@ std::vector<std::string> findFiles(const std::string& folder, std::string_view p
     names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
-  if (error != nullptr) *error = 0;
+  if (error != nullptr) *error = SystemError();
   return names;
 }
 
 std::time_t lastWriteTime(const std::string& path) {
   std::error_code ec;
-  fs::file_time_type t = fs::last_write_time(path, ec);
+  fs::file_time_type t = fs::last_write_time(pathFromUtf8(path), ec);
   if (ec) return -1;
   return std::chrono::system_clock::to_time_t(
       std::chrono::time_point_cast<std::chrono::system_clock::duration>(
@@ -65,34 +57,35 @@ std::time_t lastWriteTime(const std::string& path) {
 }
 
 int deleteFolderTree(Runtime& rt, const std::string& path, const std::string& alternative) {
+  const fs::path folder = pathFromUtf8(path);
   std::error_code ec;
-  if (!fs::is_directory(fs::symlink_status(path, ec))) return 1;
-  makeWritable(path, true);
-  fs::directory_iterator it(path, ec);
+  if (!fs::is_directory(fs::symlink_status(folder, ec))) return 1;
+  makeWritable(folder, true);
+  fs::directory_iterator it(folder, ec);
   if (!ec) {
     for (const fs::directory_entry& e : it) {
       std::error_code eec;
-      std::string entry = e.path().string();
       if (e.is_directory(eec) && !e.is_symlink(eec)) {
-        deleteFolderTree(rt, entry);
+        deleteFolderTree(rt, utf8FromPath(e.path()));
         continue;
       }
       if (rt.settings.LogLevel > 2) {
-        rt.log.message(lvl::kFile, "         Sletter %s\n", e.path().filename().c_str());
+        rt.log.message(lvl::kFile, "         Sletter %s\n",
+                       utf8FromPath(e.path().filename()).c_str());
       }
       if (!e.is_symlink(eec)) makeWritable(e.path(), false);
       if (!fs::remove(e.path(), eec)) {
-        Log::setLastError(eec ? eec.value() : ENOENT);
+        Log::setLastError(eec ? eec : systemError(std::errc::no_such_file_or_directory));
         rt.log.message(65, "** Fejl: ");
       }
     }
   }
   if (rt.settings.LogLevel > 1)
     rt.log.message(lvl::kFile, "         Mappen %s slettes\n", path.c_str());
-  bool removed = fs::remove(path, ec) && !ec;
-  if (!removed && !alternative.empty()) removed = fs::remove(alternative, ec) && !ec;
+  bool removed = fs::remove(folder, ec) && !ec;
+  if (!removed && !alternative.empty()) removed = fs::remove(pathFromUtf8(alternative), ec) && !ec;
   if (!removed) {
-    Log::setLastError(ec.value());
+    Log::setLastError(ec);
     rt.log.message(65, "** Fejl: RemoveDirectory(%s) ", path.c_str());
   }
   return removed ? 1 : 0;

@@ -10,14 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "ports/system_error.h"
+
 namespace tv {
 
 struct Runtime;
 
 // File names (not paths) in folder matching prefix*suffix. An unreadable or
-// missing folder gives an empty list; error, when given, receives its errno.
+// missing folder gives an empty list; error, when given, receives the reason.
 [[nodiscard]] std::vector<std::string> findFiles(const std::string& folder, std::string_view prefix,
-                                                 std::string_view suffix, int* error = nullptr);
+                                                 std::string_view suffix,
+                                                 SystemError* error = nullptr);
 
 // Last write time of a file in seconds since the epoch; -1 when unknown.
 [[nodiscard]] std::time_t lastWriteTime(const std::string& path);

@@ -12,6 +12,7 @@
 #include "config/settings.h"
 #include "log/log.h"
 #include "runtime/trim.h"
+#include "text/paths.h"
 
 namespace tv {
 
@@ -72,7 +73,7 @@ struct Runtime {
 
   // An absolute path of a file in the data folder.
   [[nodiscard]] std::string dataPath(const std::string& name) const {
-    return dataFolder.empty() ? name : dataFolder + "/" + name;
+    return dataFolder.empty() ? name : joinPath(dataFolder, name);
   }
 };
 

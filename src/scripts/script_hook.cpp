@@ -73,13 +73,13 @@ std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std:
   }
   std::vector<std::string> argv = splitCommandLine(commandLine);
   ProcessResult r;
+  SystemError startError = systemError(std::errc::no_such_file_or_directory);  // nothing to start
   if (!argv.empty() && rt.ports.processes != nullptr) {
     r = rt.ports.processes->run(argv, rt.dataFolder);
-  } else {
-    r.startError = 2;  // ENOENT: nothing to start
+    startError = platformError(r.startError);
   }
   if (!r.started) {
-    Log::setLastError(r.startError);
+    Log::setLastError(startError);
     rt.log.message(66, "RunScript: ");
     return 0;
   }

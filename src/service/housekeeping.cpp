@@ -1,12 +1,12 @@
 #include "service/housekeeping.h"
 
-#include <cerrno>
 #include <filesystem>
 
 #include "ports/clock.h"
 #include "ports/process_runner.h"
 #include "runtime/data_folder.h"
 #include "runtime/runtime.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -17,8 +17,8 @@ constexpr std::time_t kDay = 86400;
 
 std::string dateName(Runtime& rt, const char* stem) {
   std::tm tm = rt.ports.clock->localTime(rt.ports.clock->now());
-  return format("%s/%s%4.4d%2.2d%2.2d.zip", kBackupFolder, stem, tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday);
+  return joinPath(kBackupFolder, format("%s%4.4d%2.2d%2.2d.zip", stem, tm.tm_year + 1900,
+                                        tm.tm_mon + 1, tm.tm_mday));
 }
 
 bool olderThan(const std::string& path, std::time_t limit) {
@@ -28,9 +28,9 @@ bool olderThan(const std::string& path, std::time_t limit) {
 
 void deleteOld(const std::string& folder, const char* suffix, std::time_t limit) {
   for (const std::string& name : findFiles(folder, "", suffix)) {
-    std::string path = folder + "/" + name;
+    std::string path = joinPath(folder, name);
     std::error_code ec;
-    if (olderThan(path, limit)) fs::remove(path, ec);
+    if (olderThan(path, limit)) fs::remove(pathFromUtf8(path), ec);
   }
 }
 
@@ -74,8 +74,8 @@ void housekeeping(Runtime& rt) {
 
   std::string backup = rt.dataPath(kBackupFolder);
   std::error_code ec;
-  fs::create_directory(backup, ec);
-  if (!fs::is_directory(backup, ec)) return;
+  fs::create_directory(pathFromUtf8(backup), ec);
+  if (!fs::is_directory(pathFromUtf8(backup), ec)) return;
 
   if (s.BackupDeleteDage != 0) {
     deleteOld(backup, ".slut", deleteLimit);
@@ -93,7 +93,7 @@ void housekeeping(Runtime& rt) {
   }
   // The log in use stays: the cycle holds it open, and deleting it would
   // send the rest of the cycle's lines into a file nobody can read.
-  const std::string current = fs::path(rt.log.filePath()).filename().string();
+  const std::string current = utf8FromPath(pathFromUtf8(rt.log.filePath()).filename());
   for (const std::string& name : findFiles(rt.dataFolder, "", ".log")) {
     if (name == current) continue;
     if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "Tavlevagt"));
@@ -103,14 +103,14 @@ void housekeeping(Runtime& rt) {
 void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::string& archive) {
   std::string archiver = rt.dataPath(kArchiver);
   std::error_code ec;
-  if (!fs::exists(archiver, ec) || rt.ports.processes == nullptr) return;
+  if (!fs::exists(pathFromUtf8(archiver), ec) || rt.ports.processes == nullptr) return;
   // "--" ends the archiver's switches: a file named "-r.slut" or "@list.slut"
   // is a file to add, never an option or a list of other files.
   std::vector<std::string> argv{archiver, "a", "-tzip", archive, "--"};
   argv.insert(argv.end(), names.begin(), names.end());
   ProcessResult r = rt.ports.processes->run(argv, rt.dataFolder);
   if (!r.started) {
-    Log::setLastError(r.startError);
+    Log::setLastError(platformError(r.startError));
     rt.log.message(65, "** Fejl: ZipFile() ");
     return;
   }
@@ -119,7 +119,7 @@ void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::str
                    static_cast<int>(r.exitCode));
     return;
   }
-  for (const std::string& name : names) fs::remove(rt.dataPath(name), ec);
+  for (const std::string& name : names) fs::remove(pathFromUtf8(rt.dataPath(name)), ec);
 }
 
 }  // namespace tv

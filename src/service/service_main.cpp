@@ -1,6 +1,5 @@
 #include "service/service_main.h"
 
-#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -10,6 +9,7 @@
 #include "ports/service_host.h"
 #include "runtime/runtime.h"
 #include "service/registry.h"
+#include "text/paths.h"
 
 namespace tv {
 namespace fs = std::filesystem;
@@ -20,7 +20,7 @@ constexpr unsigned kLevelFailure = 99;
 void reportStatus(Runtime& rt) {
   if (rt.ports.host == nullptr) return;
   if (int err = rt.ports.host->reportStatus(rt.state.load()); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: SetServiceStatus error");
   }
 }
@@ -54,12 +54,12 @@ void installService(Runtime& rt) {
   ServiceHost* host = rt.ports.host;
   if (host == nullptr) return;
   if (int err = host->openManager(); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: Cannot initialize access to the service manager");
     return;
   }
   if (int err = host->createService(); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: Cannot create service");
   }
 }
@@ -68,24 +68,24 @@ void uninstallService(Runtime& rt) {
   ServiceHost* host = rt.ports.host;
   if (host == nullptr) return;
   if (int err = host->openManager(); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: Cannot initialize access to the service manager");
     return;
   }
   if (int err = host->openService(); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: Cannot open service");
     return;
   }
   if (host->queryActivity() == ServiceHost::Activity::kActive) {
-    Log::setLastError(0);
+    Log::setLastError(SystemError());
     rt.log.message(
         kLevelFailure,
         "** Fejl: Service currently in operation - Stop service and rerun the uninstall.");
     return;
   }
   if (int err = host->deleteService(); err != 0) {
-    Log::setLastError(err);
+    Log::setLastError(platformError(err));
     rt.log.message(kLevelFailure, "** Fejl: Cannot delete service");
   }
 }
@@ -94,14 +94,16 @@ void resolveDataFolder(Runtime& rt) {
   std::string dataPath;
   if (rt.ports.keys != nullptr) (void)readKeys(rt.log, *rt.ports.keys, dataPath);
   std::error_code ec;
-  fs::path folder = dataPath.empty() ? fs::current_path(ec) : fs::absolute(dataPath, ec);
+  fs::path folder =
+      dataPath.empty() ? fs::current_path(ec) : fs::absolute(pathFromUtf8(dataPath), ec);
   folder = folder.lexically_normal();
-  std::string text = folder.string();
-  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  // "/srv/data/" names the folder "/srv/data".
+  if (folder.has_relative_path() && !folder.has_filename()) folder = folder.parent_path();
+  const std::string text = utf8FromPath(folder);
   rt.dataFolder = text;
   rt.log.setFolder(text);
   if (!fs::is_directory(folder, ec)) {
-    Log::setLastError(ec ? ec.value() : ENOENT);
+    Log::setLastError(ec ? ec : systemError(std::errc::no_such_file_or_directory));
     rt.log.message(kLevelFailure, "** Fejl: Kan ikke læse datamappen \"%s\" ", text.c_str());
   }
 }
@@ -152,9 +154,10 @@ void pollLoop(Runtime& rt, const JobHandler& handler) {
 
 void serviceMain(Runtime& rt, const EntryHooks& hooks, bool logOpened) {
   rt.state = kStartPending;
-  if (hooks.registerControl) {
-    if (int err = hooks.registerControl(rt); err != 0) {
-      Log::setLastError(err);
+  if (ServiceHost* host = rt.ports.host; host != nullptr) {
+    const int err = host->registerControl([&rt](long code) { controlHandler(rt, code); });
+    if (err != 0) {
+      Log::setLastError(platformError(err));
       rt.log.message(kLevelFailure, "** Fejl: RegisterServiceCtrlHandler failed");
       if (logOpened) rt.log.release();
       return;
@@ -197,15 +200,17 @@ int runEntry(Runtime& rt, const CommandLine& cl, const EntryHooks& hooks) {
     case CommandLine::Mode::kServiceOrUsage:
       break;
   }
-  if (hooks.console) {
-    // At a terminal only the usage is shown: no key is read, no log is
-    // created and the service manager is not contacted.
+  // The service manager decides: when it started this process as the
+  // service, the service main runs; anywhere else (at a terminal) only the
+  // usage is shown: no key is read, no log is created.
+  const auto service = [&rt, &hooks] {
+    resolveDataFolder(rt);
+    serviceMain(rt, hooks, rt.log.open() == 0);
+  };
+  if (rt.ports.host == nullptr || !rt.ports.host->runAsService(service)) {
     std::fputs(usageText().c_str(), hooks.usageStream);
     std::fflush(hooks.usageStream);
-    return 0;
   }
-  resolveDataFolder(rt);
-  serviceMain(rt, hooks, rt.log.open() == 0);
   return 0;
 }
 

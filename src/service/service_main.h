@@ -24,15 +24,15 @@ inline constexpr unsigned kIdleCyclesPerMark = 30;
 
 // What the entry needs besides the runtime's ports. Null functions are left out.
 struct EntryHooks {
-  JobHandler handler;                            // one sync job file
-  std::function<int(Runtime&)> loadSettings;     // settings and directory locations
-  std::function<void(Runtime&)> passwordWatch;   // runs while the state is running
-  std::function<int(Runtime&)> registerControl;  // 0 or an errno; stop calls controlHandler
-  bool console = false;                          // standard output is a terminal
-  std::FILE* usageStream = stderr;
+  JobHandler handler;                           // one sync job file
+  std::function<int(Runtime&)> loadSettings;    // settings and directory locations
+  std::function<void(Runtime&)> passwordWatch;  // runs while the state is running
+  std::FILE* usageStream = stderr;              // where the usage goes outside service mode
 };
 
-// Runs the option of the command line; always 0.
+// Runs the option of the command line; always 0. Without an option the
+// service host decides whether the process runs as the service or shows the
+// usage.
 int runEntry(Runtime& rt, const CommandLine& cl, const EntryHooks& hooks);
 
 void installService(Runtime& rt);
@@ -42,7 +42,8 @@ void uninstallService(Runtime& rt);
 // directory when the key gives none); the log follows it.
 void resolveDataFolder(Runtime& rt);
 
-// The service main: settings, running, the password thread, the poll loop.
+// The service main: the control handler registered with the service host,
+// settings, running, the password thread, the poll loop.
 // logOpened: the entry opened the log, and the service main releases it once.
 void serviceMain(Runtime& rt, const EntryHooks& hooks, bool logOpened);
 

@@ -1,6 +1,5 @@
 // File shares over the users' home folders and the groups' folders, the home
 // directory that points at them, and their repair and rename.
-#include <cerrno>
 
 #include "ports/file_server.h"
 #include "scripts/script_hook.h"
@@ -179,7 +178,7 @@ void RenameFileShares(Runtime& rt, FileUser& user) {
     rt.log.message(1, "   RenameFileShares access check failed\n");
   } else if (!isFolderName(prev) || !isFolderName(login) || charCount(aside) > kRenamePathMax ||
              charCount(oldFolder) > kRenamePathMax || charCount(newFolder) > kRenamePathMax) {
-    Log::setLastError(ENAMETOOLONG);
+    Log::setLastError(systemError(std::errc::filename_too_long));
     rt.log.message(65, "** Fejl: OmdobBruger() - MoveFile(%s)\n", oldFolder.c_str());
   } else if (rt.ports.files->exists(oldFolder)) {
     FileServer& files = *rt.ports.files;
@@ -192,13 +191,14 @@ void RenameFileShares(Runtime& rt, FileUser& user) {
       // The folder in the way is kept under another name; should that fail
       // too, the old folder stays where it is rather than replace it.
       if (int rc = files.move(newFolder, aside); rc != 0) {
-        Log::setLastError(rc);
+        Log::setLastError(platformError(rc));
         rt.log.message(65, "** Fejl: OmdobBruger() - MoveFile(%s)\n", newFolder.c_str());
         clear = false;
       }
     }
-    int rc = clear ? files.move(oldFolder, newFolder) : EEXIST;
-    if (rc != 0) {
+    const SystemError rc = clear ? platformError(files.move(oldFolder, newFolder))
+                                 : systemError(std::errc::file_exists);
+    if (rc) {
       Log::setLastError(rc);
       rt.log.message(65, "** Fejl: OmdobBruger() - MoveFile(%s)\n", oldFolder.c_str());
     }

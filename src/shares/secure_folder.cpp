@@ -1,6 +1,5 @@
 // Folders with explicit access lists: the account's identifier comes from the
 // directory (objectSid), the folder and its rights from the file server port.
-#include <cerrno>
 #include <chrono>
 #include <vector>
 
@@ -68,24 +67,25 @@ bool noFileServer(Runtime& rt, const char* operation, const std::string& name) {
   return true;
 }
 
-void logFolderError(Runtime& rt, const char* fmt, const std::string& path, int error) {
+void logFolderError(Runtime& rt, const char* fmt, const std::string& path, SystemError error) {
   Log::setLastError(error);
   rt.log.message(65, fmt, path.c_str());
 }
 
 // Makes the folder when it is missing: with exactly the given entries, or
-// plainly when entries is null. 0, or the failure (already logged with fmt).
-int ensureFolder(Runtime& rt, const std::string& path, const std::vector<AccessEntry>* entries,
-                 const char* fmt) {
+// plainly when entries is null. True when the folder is there; false after
+// the failure was logged with fmt.
+bool ensureFolder(Runtime& rt, const std::string& path, const std::vector<AccessEntry>* entries,
+                  const char* fmt) {
   FileServer& files = *rt.ports.files;
   if (charCount(path) > kFolderPathMax) {
-    logFolderError(rt, fmt, path, ENAMETOOLONG);
-    return ENAMETOOLONG;
+    logFolderError(rt, fmt, path, systemError(std::errc::filename_too_long));
+    return false;
   }
-  if (files.exists(path)) return 0;
+  if (files.exists(path)) return true;
   int rc = entries != nullptr ? files.makeSecureFolder(path, *entries) : files.makeFolder(path);
-  if (rc != 0) logFolderError(rt, fmt, path, rc);
-  return rc;
+  if (rc != 0) logFolderError(rt, fmt, path, platformError(rc));
+  return rc == 0;
 }
 
 // A new folder that keeps what it inherits, with the entries merged in.
@@ -94,22 +94,24 @@ void makeMergedFolder(Runtime& rt, const std::string& path, const std::vector<Ac
                       const char* createFmt, bool quiet) {
   FileServer& files = *rt.ports.files;
   if (charCount(path) > kFolderPathMax) {
-    logFolderError(rt, createFmt, path, ENAMETOOLONG);
+    logFolderError(rt, createFmt, path, systemError(std::errc::filename_too_long));
     return;
   }
   if (int rc = files.makeFolder(path); rc != 0) {
-    logFolderError(rt, createFmt, path, rc);
+    logFolderError(rt, createFmt, path, platformError(rc));
     return;
   }
   std::vector<AccessEntry> current;
   if (int rc = files.readAccess(path, current); rc != 0) {
     if (!quiet) {
-      logFolderError(rt, "** Fejl: GetNamedSecurityInfo() - CreateDirectory(%s)\n", path, rc);
+      logFolderError(rt, "** Fejl: GetNamedSecurityInfo() - CreateDirectory(%s)\n", path,
+                     platformError(rc));
     }
     return;
   }
   if (int rc = files.writeAccess(path, mergeAccess(current, entries)); rc != 0 && !quiet) {
-    logFolderError(rt, "** Fejl: SetNamedSecurityInfo() - CreateDirectory(%s)\n", path, rc);
+    logFolderError(rt, "** Fejl: SetNamedSecurityInfo() - CreateDirectory(%s)\n", path,
+                   platformError(rc));
   }
 }
 
@@ -121,10 +123,10 @@ void makeProfileFolders(Runtime& rt, const FileUser& user, const std::string& sh
   if (t.alphaShare) {
     std::string letter =
         share + "\\" + (user.splitLetter.empty() ? firstLetterUpper(user.login) : user.splitLetter);
-    if (ensureFolder(rt, letter, nullptr, fmt) != 0) return;
+    if (!ensureFolder(rt, letter, nullptr, fmt)) return;
   }
   std::string folder = userFolderPath(share, user.login, t.alphaShare, user.splitLetter);
-  if (ensureFolder(rt, folder, &entries, fmt) != 0) return;
+  if (!ensureFolder(rt, folder, &entries, fmt)) return;
   if (!subFolder.empty()) (void)ensureFolder(rt, folder + "\\" + subFolder, &entries, fmt);
 }
 
@@ -150,7 +152,7 @@ std::optional<std::string> GetSidForAccount(Runtime& rt, const std::string&,
     sid = readSid(rt, dn);
     if (sid) break;
     if (logLevel > 2) {
-      Log::setLastError(ENOENT);
+      Log::setLastError(systemError(std::errc::no_such_file_or_directory));
       rt.log.message(65, "** Fejl: LookupAccountName-2(%s)\n", account.c_str());
     }
     wait(rt, 2000);
@@ -172,7 +174,7 @@ int CreateSecureFolder(Runtime& rt, FileUser& user, bool merge) {
   }
   auto sid = GetSidForAccount(rt, "", user.login);
   if (!sid) {
-    Log::setLastError(ENOENT);
+    Log::setLastError(systemError(std::errc::no_such_file_or_directory));
     rt.log.message(65, "** Fejl: GetSidForAccount(%s)\n", user.login.c_str());
     return 1;
   }
@@ -187,7 +189,7 @@ int CreateSecureFolder(Runtime& rt, FileUser& user, bool merge) {
       std::string letter =
           t.shareRoot + "\\" +
           (user.splitLetter.empty() ? firstLetterUpper(user.login) : user.splitLetter);
-      letterReady = ensureFolder(rt, letter, nullptr, fmt) == 0;
+      letterReady = ensureFolder(rt, letter, nullptr, fmt);
     }
     std::string home = userFolderPath(t.shareRoot, user.login, t.alphaShare, user.splitLetter);
     if (letterReady && !rt.ports.files->exists(home)) {

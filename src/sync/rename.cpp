@@ -96,7 +96,7 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
                              : (s.OpretMailElev != 0 || !s.OpretMailElevScript.empty());
   if (proxies) RetProxyAdresser(rt, newLogin, object.get());
   if (!sidOfLogin(rt, newLogin)) {
-    Log::setLastError(2);
+    Log::setLastError(systemError(std::errc::no_such_file_or_directory));
     rt.log.message(65, "** Fejl: Kan ikke læse SID for omdøbt bruger (%s)\n", nl);
     return;
   }

@@ -210,7 +210,7 @@ SectionEnd BrugerOprettelse(Runtime& rt, JobReader& reader, JobLine& line) {
   if (end == SectionEnd::kFatal) return end;
   if (end == SectionEnd::kNoMemory) {
     rt.log.message(1, "** Fejl: BrugerOprettelse() memory allokeringsfejl: '%s'\n",
-                   systemErrorText(12).c_str());
+                   rt.log.systemText(systemError(std::errc::not_enough_memory)).c_str());
   }
   rt.log.message(1, "   Start BrugerOprettelse\n");
   const ExceptionList exceptions = exceptionListFor(rt.settings, rt.trim.staff);
@@ -232,7 +232,7 @@ SectionEnd BrugerNedleggelse(Runtime& rt, JobReader& reader, JobLine& line) {
   if (end == SectionEnd::kFatal) return end;
   if (end == SectionEnd::kNoMemory) {
     rt.log.message(1, "** Fejl: BrugerNedleggelse() memory allokeringsfejl: '%s'\n",
-                   systemErrorText(12).c_str());
+                   rt.log.systemText(systemError(std::errc::not_enough_memory)).c_str());
   }
   rt.log.message(1, "   Start BrugerNedleggelse\n");
   const ExceptionList exceptions = exceptionListFor(rt.settings, rt.trim.staff);

@@ -193,7 +193,26 @@ std::string toUpper(std::string_view utf8) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  // Names are nearly always ASCII: compare those in place. Text that differs
+  // only in the case of A-Z is equal either way; anything else needs the
+  // full case mapping only when it holds other characters.
+  if (asciiEqualsIgnoreCase(a, b)) return true;
+  if (isAscii(a) && isAscii(b)) return false;
   return toLower(a) == toLower(b);
+}
+
+bool isAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) > 0x7F) return false;
+  }
+  return true;
+}
+
+std::string asciiToLower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
 }
 
 bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/printf_format.h"
+
 namespace tv {
 
 // Windows-1252 bytes to UTF-8. The five bytes Windows-1252 leaves undefined
@@ -46,6 +48,9 @@ void appendUtf8(std::string& out, char32_t cp);
 // Case-insensitive for A-Z only, without allocating: for names that are
 // ASCII by definition (attribute names, section words).
 [[nodiscard]] bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b);
+// A-Z lower-cased; every other byte stays as it is.
+[[nodiscard]] std::string asciiToLower(std::string s);
+[[nodiscard]] bool isAscii(std::string_view s);
 
 // Blanks (space, tab, CR, LF) off both ends.
 [[nodiscard]] std::string_view trim(std::string_view s);
@@ -57,7 +62,7 @@ void appendUtf8(std::string& out, char32_t cp);
 [[nodiscard]] bool endsWith(std::string_view s, std::string_view suffix);
 
 // printf into a std::string, any length.
-[[nodiscard]] std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] std::string format(const char* fmt, ...) TV_PRINTF_FORMAT(1, 2);
 [[nodiscard]] std::string vformat(const char* fmt, va_list args);
 
 }  // namespace tv

@@ -79,33 +79,36 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
 
   Hresult hr =
       dir->search(path, filter, attrs, SearchScope::kSubtree, kPageSize, [&](const SearchRow& row) {
+        // The columns in the order they are asked for, so an excepted
+        // account is dropped before its identification is looked at.
         DirUser u;
-        for (const DirAttribute& col : row.attributes) {
-          if (asciiEqualsIgnoreCase(col.name, "sAMAccountName")) {
-            u.accountName = cutChars(firstValue(col), 25);
-          } else if (asciiEqualsIgnoreCase(col.name, "ADsPath")) {
-            if (isText(col)) u.path = cutChars(firstValue(col), 259);
-          } else if (asciiEqualsIgnoreCase(col.name, "name")) {
-            u.name = cutChars(firstValue(col), 24);
-            if (std::find(exceptions.begin(), exceptions.end(), u.name) != exceptions.end()) {
-              return true;  // excepted: the row is dropped
-            }
+        if (const DirAttribute* col = row.find("name")) {
+          u.name = cutChars(firstValue(*col), 24);
+          if (std::find(exceptions.begin(), exceptions.end(), u.name) != exceptions.end()) {
+            return true;  // excepted: the row is dropped
           }
-          bool isPersId = pupils && asciiEqualsIgnoreCase(col.name, s.WritePersId);
-          if (isPersId) u.personNumber = cutChars(personNumberOf(firstValue(col)), 29);
-          if (asciiEqualsIgnoreCase(col.name, s.BrugerIdentifikation) && isText(col) && !isPersId) {
-            std::string id = firstValue(col);
-            std::size_t len = charCount(id);
-            if (!id.empty() && len != 32) {
-              rt.log.message(1, " FEJL I BRUGERIDENTIFIKATIONSFELTET PÅ AD '%s', '%s', %d :\n",
-                             u.accountName.c_str(), id.c_str(), static_cast<int>(len));
-              rt.log.message(
-                  1, " Skift 'BrugerIdentifikation' i ini-filen til et tomt/brug_uuid felt.\n");
-              result.fatal = true;
-              return false;
-            }
-            u.identification = id;
+        }
+        if (const DirAttribute* col = row.find("sAMAccountName")) {
+          u.accountName = cutChars(firstValue(*col), 25);
+        }
+        if (const DirAttribute* col = row.find("ADsPath"); col != nullptr && isText(*col)) {
+          u.path = cutChars(firstValue(*col), 259);
+        }
+        const DirAttribute* persId = pupils ? row.find(s.WritePersId) : nullptr;
+        if (persId != nullptr) u.personNumber = cutChars(personNumberOf(firstValue(*persId)), 29);
+        const DirAttribute* idColumn = row.find(s.BrugerIdentifikation);
+        if (idColumn != nullptr && idColumn != persId && isText(*idColumn)) {
+          std::string id = firstValue(*idColumn);
+          std::size_t len = charCount(id);
+          if (!id.empty() && len != 32) {
+            rt.log.message(1, " FEJL I BRUGERIDENTIFIKATIONSFELTET PÅ AD '%s', '%s', %d :\n",
+                           u.accountName.c_str(), id.c_str(), static_cast<int>(len));
+            rt.log.message(
+                1, " Skift 'BrugerIdentifikation' i ini-filen til et tomt/brug_uuid felt.\n");
+            result.fatal = true;
+            return false;
           }
+          u.identification = id;
         }
         u.row = std::make_shared<const SearchRow>(row);
         result.users.push_back(std::move(u));

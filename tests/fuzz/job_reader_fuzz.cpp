@@ -13,25 +13,11 @@
 #include "jobdata/file_user.h"
 #include "jobdata/job_reader.h"
 #include "log/log.h"
-#include "ports/clock.h"
 #include "runtime/runtime.h"
+#include "support/fake_clock.h"
 #include "text/text.h"
 
 namespace tv::fuzz {
-
-class StillClock : public Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t) const override {
-    std::tm tm{};
-    tm.tm_year = 122;
-    tm.tm_mon = 5;
-    tm.tm_mday = 17;
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
 
 inline void fuzzCheck(bool ok) {
   if (!ok) std::abort();
@@ -52,7 +38,7 @@ inline void checkRecord(const FileUser& u, bool staff) {
 }
 
 inline void checkJobBytes(std::string_view bytes) {
-  StillClock clock;
+  test::FakeClock clock;
   Log log(Log::Options{"", "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   Runtime rt(log, Ports{.clock = &clock}, "");
   int exits = 0;

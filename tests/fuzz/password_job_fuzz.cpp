@@ -13,24 +13,12 @@
 #include "jobdata/job_text.h"
 #include "password/password_jobs.h"
 #include "platform/memory/memory_directory.h"
-#include "ports/clock.h"
 #include "ports/process_runner.h"
 #include "runtime/runtime.h"
+#include "support/fake_clock.h"
 #include "text/text.h"
 
 namespace tv::fuzz {
-
-class QuietClock : public Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t t) const override {
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return false; }
-  void wake() override {}
-};
 
 class CheckingRunner : public ProcessRunner {
  public:
@@ -53,13 +41,14 @@ class CheckingRunner : public ProcessRunner {
 };
 
 struct PasswordJobWorld {
-  QuietClock clock;
+  test::FakeClock clock;
   Log log{Log::Options{"", "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr}};
   MemoryDirectory directory{MemoryDirectoryOptions{"DC=skole,DC=test", false, "", &clock}};
   CheckingRunner runner;
   Runtime rt{log, Ports{}, "/nonexistent-data-folder"};
 
   PasswordJobWorld() {
+    clock.woken = true;  // a job's waits end at once
     rt.ports.directory = &directory;
     rt.ports.clock = &clock;
     rt.ports.processes = &runner;

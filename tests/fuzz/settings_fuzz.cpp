@@ -10,26 +10,14 @@
 #include "config/ini_file.h"
 #include "config/setting_values.h"
 #include "log/log.h"
-#include "ports/clock.h"
 #include "runtime/runtime.h"
 #include "runtime/settings_loader.h"
 #include "runtime/trim.h"
+#include "support/fake_clock.h"
 #include "text/text.h"
 
 namespace tv::fuzz {
 namespace {
-
-class StillClock : public Clock {
- public:
-  std::time_t now() const override { return 1655462572; }
-  std::tm localTime(std::time_t v) const override {
-    std::tm tm{};
-    gmtime_r(&v, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds) override { return true; }
-  void wake() override {}
-};
 
 void require(bool condition) {
   if (!condition) __builtin_trap();
@@ -40,7 +28,7 @@ void require(bool condition) {
 // One fuzz input; also run by the unit tests over a few nasty files.
 int settingsFuzzOne(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  StillClock clock;
+  test::FakeClock clock;
   Log log(Log::Options{"", "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
   Ports ports;
   ports.clock = &clock;

@@ -1,5 +1,6 @@
 #include "support/fakes.h"
 
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -7,6 +8,10 @@
 #include "text/text.h"
 
 namespace tv::test {
+
+std::string errnoText(int code) {
+  return std::string(std::strerror(code)) + "\n";
+}
 
 TempFolder::TempFolder() {
   std::random_device rd;

@@ -1,5 +1,6 @@
-// Test doubles shared by every test tier: a fake clock that never sleeps, a
-// recording event log, a recording process runner and a temp folder.
+// Test doubles shared by every test tier: a fake clock that never sleeps
+// (fake_clock.h), a recording event log, a recording process runner, a
+// system-information stand-in and a temp folder.
 #pragma once
 
 #include <ctime>
@@ -14,28 +15,13 @@
 #include "ports/event_log.h"
 #include "ports/process_runner.h"
 #include "ports/system_info.h"
+#include "support/fake_clock.h"
 
 namespace tv::test {
 
-class FakeClock : public Clock {
- public:
-  // 2022-06-17 10:42:52 UTC; localTime is UTC so tests read the same everywhere.
-  std::time_t t = 1655462572;
-  std::vector<long long> sleeps;  // every sleep asked for, in ms
-  bool woken = false;
-  std::time_t now() const override { return t; }
-  std::tm localTime(std::time_t v) const override {
-    std::tm tm{};
-    gmtime_r(&v, &tm);
-    return tm;
-  }
-  bool sleepFor(std::chrono::milliseconds ms) override {
-    sleeps.push_back(ms.count());
-    t += static_cast<std::time_t>(ms.count() / 1000);
-    return !woken;
-  }
-  void wake() override { woken = true; }
-};
+// The C library's text of an errno value as the Linux log shows it (line
+// break included): what a test expects after a failed call.
+[[nodiscard]] std::string errnoText(int code);
 
 class RecordingEventLog : public EventLog {
  public:
@@ -72,6 +58,15 @@ class FixedSystemInfo : public SystemInfo {
  public:
   MemoryStatus status{8ull << 30, 2ull << 30, 75};
   std::optional<MemoryStatus> memory() override { return status; }
+  std::vector<SystemError> asked;  // every error whose text the log asked for
+  std::string errorText(const SystemError& error) override {
+    std::lock_guard lock(mutex_);
+    asked.push_back(error);
+    return errnoText(error.value());
+  }
+
+ private:
+  std::mutex mutex_;
 };
 
 // A fresh folder below the system temp folder, removed with the object.

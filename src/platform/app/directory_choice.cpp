@@ -6,6 +6,7 @@
 #include "config/ini_file.h"
 #include "platform/ldap/ldap_directory.h"
 #include "platform/memory/memory_directory.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -57,7 +58,7 @@ void DirectoryChoice::saveIfChanged(Runtime& rt) {
   // half a directory behind.
   const std::string temp = snapshotPath_ + ".ny";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(temp), std::ios::binary | std::ios::trunc);
     out << text;
     if (!out.flush()) {
       rt.log.message(1, "** Fejl: Katalogfilen %s kan ikke gemmes.\n", snapshotPath_.c_str());
@@ -65,10 +66,10 @@ void DirectoryChoice::saveIfChanged(Runtime& rt) {
     }
   }
   std::error_code ec;
-  fs::rename(temp, snapshotPath_, ec);
+  fs::rename(pathFromUtf8(temp), pathFromUtf8(snapshotPath_), ec);
   if (ec) {
     rt.log.message(1, "** Fejl: Katalogfilen %s kan ikke gemmes: %s\n", snapshotPath_.c_str(),
-                   ec.message().c_str());
+                   std::string(trim(rt.log.systemText(ec))).c_str());
     return;
   }
   savedText_ = std::move(text);

@@ -8,6 +8,7 @@
 #include "platform/memory/ldif.h"
 #include "platform/memory/object.h"
 #include "platform/memory/store.h"
+#include "text/paths.h"
 
 namespace tv {
 
@@ -308,7 +309,7 @@ std::unique_ptr<MemoryDirectory> openMemoryDirectory(const std::string& path,
   auto dir = std::make_unique<MemoryDirectory>(options);
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return dir;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathFromUtf8(path), std::ios::binary);
   if (!in) {
     if (error) *error = path + ": cannot be read";
     return nullptr;

@@ -150,11 +150,7 @@ AttrId Schema::add(AttrDef def) {
 }
 
 std::optional<AttrId> Schema::find(std::string_view name) const {
-  std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  const auto it = byLower_.find(lower);
+  const auto it = byLower_.find(asciiToLower(std::string(name)));
   if (it == byLower_.end()) return std::nullopt;
   return it->second;
 }

@@ -54,21 +54,9 @@ inline std::optional<std::int64_t> parseInt(std::string_view s) {
   return v;
 }
 
-inline bool isAscii(std::string_view s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) > 127) return false;
-  }
-  return true;
-}
-
 // Lower-casing for comparisons; the ASCII path keeps a 100,000-user search fast.
 inline std::string foldCase(std::string_view s) {
-  if (!isAscii(s)) return toLower(s);
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return isAscii(s) ? asciiToLower(std::string(s)) : toLower(s);
 }
 
 inline bool equalFolded(std::string_view value, std::string_view folded) {

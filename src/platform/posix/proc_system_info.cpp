@@ -1,5 +1,6 @@
 #include "platform/posix/proc_system_info.h"
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -31,6 +32,13 @@ std::optional<MemoryStatus> ProcSystemInfo::memory() {
   std::ostringstream text;
   text << in.rdbuf();
   return parse(text.str());
+}
+
+std::string ProcSystemInfo::errorText(const SystemError& error) {
+  // On Linux the platform's numbers and the C library's are both errno
+  // values. The log keeps a line break at the end of the text, as the
+  // Windows formatter writes one.
+  return std::string(std::strerror(error.value())) + "\n";
 }
 
 }  // namespace tv

@@ -150,4 +150,17 @@ int SystemdServiceHost::reportStatus(int state) {
   return err;
 }
 
+bool SystemdServiceHost::runAsService(const std::function<void()>& serviceMain) {
+  if (opt_.console) return false;
+  serviceMain();
+  stop_.reset();  // the service is over: a later SIGTERM has nothing to stop
+  return true;
+}
+
+int SystemdServiceHost::registerControl(std::function<void(long code)> onControl) {
+  // SIGTERM is systemd's stop; StopSignal::block() ran first in main.
+  stop_ = std::make_unique<StopSignal>([onControl = std::move(onControl)] { onControl(1); });
+  return 0;
+}
+
 }  // namespace tv

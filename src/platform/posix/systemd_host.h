@@ -1,12 +1,17 @@
 // The service manager on Linux: the systemd unit "tavlevagt.service" written
 // to (and removed from) the unit folder, "systemctl is-active" as the status
 // query, and sd_notify messages (READY, STOPPING) to systemd when it asked for
-// them through its notify socket.
+// them through its notify socket. systemd starts the service as a process in
+// the foreground whose standard output is not a terminal, and stops it with
+// SIGTERM, which a StopSignal watcher turns into the stop control.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/posix/stop_signal.h"
 #include "ports/process_runner.h"
 #include "ports/service_host.h"
 
@@ -23,6 +28,7 @@ class SystemdServiceHost : public ServiceHost {
     std::vector<std::string> systemctl{"systemctl"};  // the control program
     ProcessRunner* processes = nullptr;
     std::string notifySocket;  // systemd's notify socket; empty: nothing to tell
+    bool console = false;      // standard output is a terminal: not started by systemd
   };
   explicit SystemdServiceHost(Options options) : opt_(std::move(options)) {}
 
@@ -32,6 +38,8 @@ class SystemdServiceHost : public ServiceHost {
   [[nodiscard]] Activity queryActivity() override;
   [[nodiscard]] int deleteService() override;
   [[nodiscard]] int reportStatus(int state) override;
+  [[nodiscard]] bool runAsService(const std::function<void()>& serviceMain) override;
+  [[nodiscard]] int registerControl(std::function<void(long code)> onControl) override;
 
   [[nodiscard]] std::string unitPath() const;
 
@@ -42,6 +50,7 @@ class SystemdServiceHost : public ServiceHost {
   void reload();
 
   Options opt_;
+  std::unique_ptr<StopSignal> stop_;
 };
 
 }  // namespace tv

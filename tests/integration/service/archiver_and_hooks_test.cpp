@@ -119,7 +119,7 @@ TEST_F(RealProcesses, ExitCodesOfRealScripts) {
             "** Fejl: RunScript - returkode fra program: 3\n"
             "** Fejl: RunScript - returkode fra program: 3\n");
   ASSERT_EQ(events.events.size(), 1u);
-  EXPECT_EQ(events.events[0].text, "RunScript:  (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(events.events[0].text, "RunScript:  (" + errnoText(ENOENT) + ")");
 }
 
 TEST_F(RealProcesses, TestModeStartsNothing) {

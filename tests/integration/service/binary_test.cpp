@@ -144,11 +144,11 @@ TEST(Binary, InstallAndUninstallTwiceIntoAPrivateRoot) {
   EXPECT_FALSE(fs::exists(inst.root.file("tavlevagt.service")));
   EXPECT_FALSE(fs::exists(inst.root.file("Software.MORENA.Tavlevagt.key")));
 
-  EXPECT_EQ(runAtTerminal(inst.with({"-u"})),
-            "** Fejl: Cannot open service (" + systemErrorText(ENOENT) + ")" +
-                "** Fejl: Cannot delete registry keys: \"" + dataKey + "\" (" +
-                systemErrorText(ENOENT) + ")" + "** Fejl: Cannot delete registry keys: \"" +
-                eventKey + "\" (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(runAtTerminal(inst.with({"-u"})), "** Fejl: Cannot open service (" + errnoText(ENOENT) +
+                                                  ")" + "** Fejl: Cannot delete registry keys: \"" +
+                                                  dataKey + "\" (" + errnoText(ENOENT) + ")" +
+                                                  "** Fejl: Cannot delete registry keys: \"" +
+                                                  eventKey + "\" (" + errnoText(ENOENT) + ")");
 }
 
 // Removes the time stamps of the move lines so the rest can be compared exactly.
@@ -210,7 +210,7 @@ TEST(Binary, AMissingDataFolderIsReportedNotACrash) {
   std::string out = runAtTerminal(inst.with({"-d"}));
   // Told at the start and again by the cycle that finds no folder to search.
   const std::string error = "** Fejl: Kan ikke læse datamappen \"" + inst.data.file("gone") +
-                            "\"  (" + systemErrorText(ENOENT) + ")";
+                            "\"  (" + errnoText(ENOENT) + ")";
   EXPECT_TRUE(startsWith(out, error)) << out;
   EXPECT_TRUE(endsWith(out, error)) << out;
   EXPECT_FALSE(fs::exists(inst.data.file("gone")));

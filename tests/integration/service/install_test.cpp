@@ -88,7 +88,7 @@ TEST_F(Install, TwiceThenUninstallRefusedWhileRunningThenDone) {
   EXPECT_EQ(runEntry(*rt, parseCommandLine({"-u"}), {}), 0);
   EXPECT_EQ(shown(),
             "** Fejl: Service currently in operation - Stop service and rerun the uninstall. (" +
-                systemErrorText(0) + ")");
+                errnoText(0) + ")");
   EXPECT_TRUE(fs::exists(root.file("units/tavlevagt.service")));
   EXPECT_FALSE(fs::exists(keys.keyPath(dataKey)));
   EXPECT_FALSE(fs::exists(keys.keyPath(eventKey)));
@@ -96,7 +96,7 @@ TEST_F(Install, TwiceThenUninstallRefusedWhileRunningThenDone) {
   fs::remove(root.file("running"));
   EXPECT_EQ(runEntry(*rt, parseCommandLine({"-u"}), {}), 0);
   EXPECT_FALSE(fs::exists(root.file("units/tavlevagt.service")));
-  const std::string gone = " (" + systemErrorText(ENOENT) + ")";
+  const std::string gone = " (" + errnoText(ENOENT) + ")";
   EXPECT_EQ(shown(), "** Fejl: Cannot delete registry keys: \"" + dataKey + "\"" + gone +
                          "** Fejl: Cannot delete registry keys: \"" + eventKey + "\"" + gone);
   ASSERT_EQ(events.events.size(), 3u);
@@ -106,8 +106,8 @@ TEST_F(Install, TwiceThenUninstallRefusedWhileRunningThenDone) {
 TEST_F(Install, AMissingUnitFolderIsNoServiceManager) {
   fs::remove_all(root.file("units"));
   EXPECT_EQ(runEntry(*rt, parseCommandLine({"-i", "/srv/data"}), {}), 0);
-  EXPECT_EQ(shown(), "** Fejl: Cannot initialize access to the service manager (" +
-                         systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(shown(),
+            "** Fejl: Cannot initialize access to the service manager (" + errnoText(ENOENT) + ")");
   // The keys are written all the same.
   EXPECT_EQ(keys.queryText("Software\\MORENA\\Tavlevagt", "DataPath").text, "/srv/data");
 }

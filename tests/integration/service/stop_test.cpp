@@ -6,6 +6,7 @@
 
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/systemd_host.h"
 #include "runtime/runtime.h"
 #include "service/registry.h"
 #include "service/service_main.h"
@@ -23,9 +24,13 @@ TEST(ServiceStop, AStopDuringACycleLetsTheJobFinishAndSkipsTheSleep) {
   Log log{Log::Options{"", "Tavlevagt.log", &clock, &events, nullptr, false, stderr}};
   KeyFiles keys(root.path());
   ASSERT_EQ(installKeys(log, keys, data.path()), 0);
+  SystemdServiceHost::Options hostOptions;
+  hostOptions.unitFolder = root.path();
+  SystemdServiceHost host(hostOptions);  // not at a terminal: runs as the service
   Ports ports;
   ports.clock = &clock;
   ports.keys = &keys;
+  ports.host = &host;
   Runtime rt(log, ports, "");
   data.write("brovalt-1.dat", "job");
 

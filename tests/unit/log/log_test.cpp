@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "support/fakes.h"
@@ -27,11 +28,33 @@ TEST(Log, LevelBitsChooseTheOutputs) {
   EXPECT_EQ(f.events.events[2].text, "warning only\n");
 }
 
-TEST(Log, SystemTextIsAppendedInParentheses) {
-  LogFixture f;
-  Log::setLastError(2);
-  f.log.message(65, "** Fejl: ");
-  EXPECT_EQ(f.text(), "** Fejl:  (No such file or directory\n)");
+TEST(Log, SystemTextComesFromThePlatformAndIsAppendedInParentheses) {
+  // A port's number is the platform's, a condition the product names itself
+  // is the C library's; the platform's SystemInfo gives the text of both.
+  struct Case {
+    SystemError error;
+    std::string text;
+  };
+  const Case cases[] = {
+      {platformError(ENOENT), "No such file or directory\n"},
+      {platformError(EACCES), "Permission denied\n"},
+      {systemError(std::errc::filename_too_long), "File name too long\n"},
+      {SystemError(), "Success\n"},  // a refusal that is no system failure
+  };
+  for (const Case& c : cases) {
+    LogFixture f;
+    Log::setLastError(c.error);
+    f.log.message(65, "** Fejl: ");
+    EXPECT_EQ(f.text(), "** Fejl:  (" + c.text + ")") << c.error.message();
+    ASSERT_EQ(f.system.asked.size(), 1u);
+    EXPECT_EQ(f.system.asked[0], c.error);
+    EXPECT_EQ(Log::lastError(), c.error);
+  }
+  // Without the port the error's own text stands in.
+  test::TempFolder folder;
+  test::FakeClock clock;
+  Log bare(Log::Options{folder.path(), "Tavlevagt.log", &clock, nullptr, nullptr, false, stderr});
+  EXPECT_EQ(bare.systemText(platformError(ENOENT)), "No such file or directory\n");
 }
 
 TEST(Log, FileIsWindows1252AndFetchGivesUtf8) {
@@ -82,6 +105,7 @@ TEST(Log, FallsBackAndReports99WhenNothingOpens) {
                            false, stderr});
   EXPECT_EQ(nowhere.open(), 99);
   EXPECT_EQ(nowhere.openCount(), 0u);
+  EXPECT_EQ(nowhere.openFailure(), std::errc::no_such_file_or_directory);
   nowhere.message(1, "dropped quietly\n");
 }
 

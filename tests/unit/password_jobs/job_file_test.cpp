@@ -63,7 +63,7 @@ TEST(PasswordJobFile, AJobThatCannotBeMovedStaysAndIsToldOnce) {
   PasswordJobWatcher watcher(s.rt);
   EXPECT_EQ(watcher.scanOnce(), 1u);
   const std::string failed = moved("kodevalt-1.dat", "kodevalt-1.behandler", true) + "** Fejl:  (" +
-                             systemErrorText(EISDIR) + ")";
+                             errnoText(EISDIR) + ")";
   EXPECT_EQ(s.log(), failed);
   EXPECT_TRUE(s.exists("kodevalt-1.dat"));
   EXPECT_EQ(s.attr("jens", "pwdLastSet"), "");
@@ -89,7 +89,7 @@ TEST(PasswordJobFile, AJobThatCannotBeFinishedStaysInProgress) {
 
   EXPECT_EQ(s.log(), moved("kodevalt-1.dat", "kodevalt-1.behandler", true) + kJensChanged +
                          moved("kodevalt-1.behandler", "kodevalt-1.slut", false) + "** Fejl:  (" +
-                         systemErrorText(EISDIR) + ")");
+                         errnoText(EISDIR) + ")");
   EXPECT_TRUE(s.exists("kodevalt-1.behandler"));
   EXPECT_FALSE(s.exists("kodevalt-1.dat"));
 }

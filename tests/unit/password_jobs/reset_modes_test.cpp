@@ -154,11 +154,10 @@ TEST(PasswordReset, ProgramResults) {
             "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: 3\n"
             " Resetter UNI-login password for ole!\n"
             "CreateProcess(Lodsvaerk):  (" +
-                systemErrorText(ENOENT) + ")" + "    Reset: 3 brugere er behandlet.\n");
+                errnoText(ENOENT) + ")" + "    Reset: 3 brugere er behandlet.\n");
   ASSERT_EQ(s.logs.events.events.size(), 1u);
   EXPECT_EQ(s.logs.events.events[0].type, EventType::Information);
-  EXPECT_EQ(s.logs.events.events[0].text,
-            "CreateProcess(Lodsvaerk):  (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(s.logs.events.events[0].text, "CreateProcess(Lodsvaerk):  (" + errnoText(ENOENT) + ")");
 }
 
 TEST(PasswordReset, WaitResultsAreToldFromLogLevelNine) {

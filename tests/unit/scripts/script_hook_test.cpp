@@ -99,7 +99,7 @@ TEST_F(ScriptHook, AScriptThatCannotStartGoesToTheEventLogOnly) {
   EXPECT_EQ(text(), " Kører Script: /missing.sh \n");
   ASSERT_EQ(events.events.size(), 1u);
   EXPECT_EQ(events.events[0].type, EventType::Information);
-  EXPECT_EQ(events.events[0].text, "RunScript:  (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(events.events[0].text, "RunScript:  (" + errnoText(ENOENT) + ")");
 }
 
 TEST_F(ScriptHook, CommandLinesAreCutAt287CharactersThenBalanced) {

@@ -105,7 +105,7 @@ TEST_F(Housekeeping, StillActiveCountsAsSuccessAndAnArchiverThatWillNotStartIsLo
   housekeeping(rt);
   log.release();
   EXPECT_TRUE(exists("brovalt-2.slut"));
-  EXPECT_EQ(logText(), "** Fejl: ZipFile()  (" + systemErrorText(EACCES) + ")");
+  EXPECT_EQ(logText(), "** Fejl: ZipFile()  (" + errnoText(EACCES) + ")");
 }
 
 TEST_F(Housekeeping, WithoutTheArchiverNothingIsZippedOrDeleted) {

@@ -78,7 +78,7 @@ TEST_F(JobCycle, AFileThatCannotBeMovedKeepsItsWaitingName) {
   EXPECT_EQ(folder.read("brovalt-1.dat"), "job");
   EXPECT_EQ(logText(), std::string("\n-") + kStamp +
                            " Flytter brovalt-1.dat til brovalt-1.behandler\n** Fejl:  (" +
-                           systemErrorText(EISDIR) + ")");
+                           errnoText(EISDIR) + ")");
   ASSERT_EQ(jobServer.uploads.size(), 1u);
   EXPECT_EQ(jobServer.uploads[0].baseName, "brovalt-1");
 }
@@ -106,10 +106,10 @@ TEST_F(JobCycle, AMissingDataFolderIsReportedAndFindsNothing) {
   ASSERT_EQ(events.events.size(), 2u);
   EXPECT_EQ(events.events[0].type, EventType::Error);
   EXPECT_EQ(events.events[0].text, "** Fejl: Kan ikke åbne loggen \"" + rt.dataFolder +
-                                       "/Tavlevagt.log\"  (" + systemErrorText(ENOENT) + ")");
+                                       "/Tavlevagt.log\"  (" + errnoText(ENOENT) + ")");
   EXPECT_EQ(events.events[1].type, EventType::Error);
   EXPECT_EQ(events.events[1].text, "** Fejl: Kan ikke læse datamappen \"" + rt.dataFolder +
-                                       "\"  (" + systemErrorText(ENOENT) + ")");
+                                       "\"  (" + errnoText(ENOENT) + ")");
   EXPECT_EQ(log.openCount(), 0u);
 }
 
@@ -121,8 +121,8 @@ TEST_F(JobCycle, WithoutALogTheJobsAreStillHandledAndTheEventLogSaysWhy) {
   EXPECT_EQ(folder.read("brovalt-1.slut"), "job");
   ASSERT_EQ(events.events.size(), 1u);
   EXPECT_EQ(events.events[0].text, "** Fejl: Kan ikke åbne loggen \"" +
-                                       folder.file("Tavlevagt.log") + "\"  (" +
-                                       systemErrorText(EISDIR) + ")");
+                                       folder.file("Tavlevagt.log") + "\"  (" + errnoText(EISDIR) +
+                                       ")");
   EXPECT_EQ(log.openCount(), 0u);
 }
 

@@ -47,7 +47,7 @@ TEST_F(ServiceMain, OtherControlCodes) {
   log.release();
   EXPECT_EQ(rt.state.load(), kRunning);
   EXPECT_EQ(logText(), "** Fejl: Unrecognized opcode 17\n** Fejl: SetServiceStatus error (" +
-                           systemErrorText(EIO) + ")");
+                           errnoText(EIO) + ")");
   EXPECT_EQ(host.reported, (std::vector<int>{kPaused, kRunning, kRunning, kRunning}));
 }
 
@@ -131,14 +131,13 @@ TEST_F(ServiceMain, AFailedInstallStillWritesTheKeys) {
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {}), 0);
   ASSERT_EQ(events.events.size(), 1u);
   EXPECT_EQ(events.events[0].type, EventType::Error);
-  EXPECT_EQ(events.events[0].text, "** Fejl: Cannot initialize access to the service manager (" +
-                                       systemErrorText(EACCES) + ")");
+  EXPECT_EQ(events.events[0].text,
+            "** Fejl: Cannot initialize access to the service manager (" + errnoText(EACCES) + ")");
   EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, "/srv/data");
   host.managerError = 0;
   host.createError = EROFS;
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {}), 0);
-  EXPECT_EQ(events.events.back().text,
-            "** Fejl: Cannot create service (" + systemErrorText(EROFS) + ")");
+  EXPECT_EQ(events.events.back().text, "** Fejl: Cannot create service (" + errnoText(EROFS) + ")");
 }
 
 TEST_F(ServiceMain, UninstallRefusesWhileActiveButDeletesTheKeys) {
@@ -157,13 +156,12 @@ TEST_F(ServiceMain, UninstallRefusesWhileActiveButDeletesTheKeys) {
   EXPECT_FALSE(host.installed);
   ASSERT_EQ(events.events.size(), 3u);
   EXPECT_EQ(events.events[1].text, std::string("** Fejl: Cannot delete registry keys: \"") +
-                                       kDataKey + "\" (" + systemErrorText(ENOENT) + ")");
+                                       kDataKey + "\" (" + errnoText(ENOENT) + ")");
   EXPECT_EQ(events.events[2].text, std::string("** Fejl: Cannot delete registry keys: \"") +
-                                       kEventKey + "\" (" + systemErrorText(ENOENT) + ")");
+                                       kEventKey + "\" (" + errnoText(ENOENT) + ")");
   // Not installed at all.
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-u"}), {}), 0);
-  EXPECT_EQ(events.events[3].text,
-            "** Fejl: Cannot open service (" + systemErrorText(ENOENT) + ")");
+  EXPECT_EQ(events.events[3].text, "** Fejl: Cannot open service (" + errnoText(ENOENT) + ")");
 }
 
 TEST_F(ServiceMain, KeysReplacedAndFailures) {
@@ -181,8 +179,8 @@ TEST_F(ServiceMain, KeysReplacedAndFailures) {
             std::string("Replacing existing keys: \"") + kDataKey + "\"" +
                 "Replacing existing keys: \"" + kEventKey + "\"" + "Replacing existing keys: \"" +
                 kDataKey + "\"" + "** Fejl: Cannot install registry key: Key=\"DataPath\" (" +
-                systemErrorText(EIO) + ")" + "** Fejl: Cannot initialize access to registry: \"" +
-                kDataKey + "\" (" + systemErrorText(EACCES) + ")");
+                errnoText(EIO) + ")" + "** Fejl: Cannot initialize access to registry: \"" +
+                kDataKey + "\" (" + errnoText(EACCES) + ")");
   std::string dataPath = "x";
   keys.keys.clear();
   EXPECT_EQ(readKeys(log, keys, dataPath), 1);
@@ -190,7 +188,7 @@ TEST_F(ServiceMain, KeysReplacedAndFailures) {
   keys.keys[kDataKey];
   EXPECT_EQ(readKeys(log, keys, dataPath), 1);
   EXPECT_EQ(events.events.back().text,
-            "** Fejl: Cannot query registry key: \"DataPath\" (" + systemErrorText(ENOENT) + ")");
+            "** Fejl: Cannot query registry key: \"DataPath\" (" + errnoText(ENOENT) + ")");
 }
 
 TEST_F(ServiceMain, DebugRunsOneCycleInTheKeysDataFolder) {
@@ -226,8 +224,8 @@ TEST_F(ServiceMain, AtATerminalOnlyTheUsageIsShown) {
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* out = open_memstream(&buffer, &size);
+  host.console = true;
   EntryHooks hooks;
-  hooks.console = true;
   hooks.usageStream = out;
   int loads = 0;
   hooks.loadSettings = [&](Runtime&) { return ++loads; };
@@ -236,6 +234,7 @@ TEST_F(ServiceMain, AtATerminalOnlyTheUsageIsShown) {
   EXPECT_EQ(std::string(buffer, size), usageText());
   std::free(buffer);
   EXPECT_EQ(loads, 0);
+  EXPECT_FALSE(host.served);
   EXPECT_TRUE(host.reported.empty());
   EXPECT_FALSE(exists("Tavlevagt.log"));
 }
@@ -246,27 +245,28 @@ TEST_F(ServiceMain, ServiceModeRunsUntilStopped) {
   stopping.rt = &rt;
   stopping.stopAfter = 3;
   rt.ports.clock = &stopping;
-  EntryHooks hooks;
   int registered = 0;
-  hooks.registerControl = [&](Runtime& r) {
-    EXPECT_EQ(r.state.load(), kStartPending);
+  host.whenRegistered = [&] {
+    EXPECT_EQ(rt.state.load(), kStartPending);
     ++registered;
-    return 0;
   };
-  EXPECT_EQ(runEntry(rt, parseCommandLine({}), hooks), 0);
+  EXPECT_EQ(runEntry(rt, parseCommandLine({}), EntryHooks{}), 0);
+  EXPECT_TRUE(host.served);
   EXPECT_EQ(registered, 1);
   EXPECT_EQ(stopping.sleeps.size(), 3u);
   EXPECT_EQ(host.reported, std::vector<int>{kRunning});
   EXPECT_EQ(log.openCount(), 0u);
+  // The manager's controls reach the control handler.
+  ASSERT_TRUE(host.control);
+  host.control(3);
+  EXPECT_EQ(rt.state.load(), kRunning);
 }
 
 TEST_F(ServiceMain, AFailedControlRegistrationEndsTheService) {
   keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
-  EntryHooks hooks;
-  hooks.registerControl = [](Runtime&) { return EPERM; };
-  EXPECT_EQ(runEntry(rt, parseCommandLine({}), hooks), 0);
-  EXPECT_EQ(logText(),
-            "** Fejl: RegisterServiceCtrlHandler failed (" + systemErrorText(EPERM) + ")");
+  host.controlError = EPERM;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({}), EntryHooks{}), 0);
+  EXPECT_EQ(logText(), "** Fejl: RegisterServiceCtrlHandler failed (" + errnoText(EPERM) + ")");
   EXPECT_TRUE(clock.sleeps.empty());
   EXPECT_EQ(log.openCount(), 0u);
 }

@@ -2,6 +2,7 @@
 // tests: recording job server, in-memory install keys and service host.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -81,6 +82,25 @@ class FakeHost : public ServiceHost {
   int reportStatus(int state) override {
     reported.push_back(state);
     return reportError;
+  }
+
+  bool console = false;  // started at a terminal, not by the manager
+  bool served = false;
+  bool runAsService(const std::function<void()>& serviceMain) override {
+    if (console) return false;
+    served = true;
+    serviceMain();
+    return true;
+  }
+
+  int controlError = 0;
+  std::function<void()> whenRegistered;
+  std::function<void(long)> control;  // the registered control handler
+  int registerControl(std::function<void(long code)> onControl) override {
+    if (whenRegistered) whenRegistered();
+    if (controlError != 0) return controlError;
+    control = std::move(onControl);
+    return 0;
   }
 };
 

@@ -23,6 +23,11 @@ TEST(Text, CaseMappingCoversDanishLetters) {
   EXPECT_EQ(toLower("ÆRØ Å"), "ærø å");
   EXPECT_EQ(toUpper("kæmpe"), "KÆMPE");
   EXPECT_TRUE(equalsIgnoreCase("Mappe", "MAPPE"));
+  EXPECT_TRUE(equalsIgnoreCase("Ærø-Mappe", "æRØ-mappe"));
+  EXPECT_FALSE(equalsIgnoreCase("Mappe", "Mappen"));
+  EXPECT_FALSE(equalsIgnoreCase("ærø", "æro"));
+  // The ASCII folding leaves every other letter as written.
+  EXPECT_EQ(asciiToLower("ÆbLE-Øst"), "Æble-Øst");
 }
 
 TEST(Text, Utf16LittleEndian) {
