@@ -32,24 +32,29 @@ function(tavlevagt_layer name)
   set_property(GLOBAL PROPERTY TAVLEVAGT_TOP_LAYER tavlevagt_${name})
 endfunction()
 
-# tavlevagt_adapter(name [SOURCES file...] [PUBLIC_LIBS lib...] [PRIVATE_LIBS lib...]):
-# the adapter in src/platform/<name> as the static library tavlevagt_<name>,
+# tavlevagt_adapter(name [TARGET target] [SOURCES file...] [PUBLIC_LIBS lib...]
+#                   [PRIVATE_LIBS lib...]):
+# the adapter in src/platform/<name> as the static library target
+# (tavlevagt_<name> unless named),
 # built on the layer TAVLEVAGT_ADAPTER_BASE and nothing above it. PUBLIC_LIBS
 # are the adapter libraries whose headers it uses (TAVLEVAGT_ADAPTER_SHARED),
 # PRIVATE_LIBS the client libraries it calls. The adapter joins the global
 # list TAVLEVAGT_ADAPTERS that the tests, benchmarks and fuzz targets link.
 function(tavlevagt_adapter name)
-  cmake_parse_arguments(A "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "TARGET" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  if(NOT A_TARGET)
+    set(A_TARGET tavlevagt_${name})
+  endif()
   set(_dir ${PROJECT_BINARY_DIR}/layers/adapter-${name})
   if(NOT A_SOURCES)
     file(GLOB A_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/${name}/*.cpp)
   endif()
-  add_library(tavlevagt_${name} STATIC ${A_SOURCES})
+  add_library(${A_TARGET} STATIC ${A_SOURCES})
   tavlevagt_expose(${_dir} platform/${name})
-  target_include_directories(tavlevagt_${name} PUBLIC ${_dir})
-  target_link_libraries(tavlevagt_${name} PUBLIC tavlevagt_${TAVLEVAGT_ADAPTER_BASE} ${A_PUBLIC_LIBS}
+  target_include_directories(${A_TARGET} PUBLIC ${_dir})
+  target_link_libraries(${A_TARGET} PUBLIC tavlevagt_${TAVLEVAGT_ADAPTER_BASE} ${A_PUBLIC_LIBS}
                         PRIVATE ${A_PRIVATE_LIBS})
-  set_property(GLOBAL APPEND PROPERTY TAVLEVAGT_ADAPTERS tavlevagt_${name})
+  set_property(GLOBAL APPEND PROPERTY TAVLEVAGT_ADAPTERS ${A_TARGET})
 endfunction()
 
 # tavlevagt_test(NAME name SOURCES ... LIBS ... LABELS ...)

@@ -4,12 +4,13 @@
 #
 # The order is read from src/CMakeLists.txt itself: the tavlevagt_layer()
 # calls from the bottom layer up, TAVLEVAGT_ADAPTER_BASE (the highest layer an
-# adapter below src/platform/ may use) and TAVLEVAGT_WIRING (the folders and
-# files that see the product and the adapters both). The rules:
+# adapter below src/platform/ may use), TAVLEVAGT_ADAPTER_SHARED (adapter
+# folders other adapters may use) and TAVLEVAGT_WIRING (the folders and files
+# that see the product and the adapters both). The rules:
 #   - a product folder includes its own headers and those of lower layers only,
 #     never another folder of its own layer, a higher layer or an adapter;
-#   - an adapter includes itself and the layers up to its base, never the
-#     product above that nor another adapter;
+#   - an adapter includes itself, the layers up to its base and the shared
+#     adapter folders, never the product above that nor another adapter;
 #   - the wiring may include anything.
 # Any include against these rules, any folder outside the order and any cycle
 # in the folder graph fails the check (exit 1).
@@ -87,6 +88,11 @@ BEGIN {
       sub(/^[ \t]*set\(TAVLEVAGT_ADAPTER_BASE[ \t]+/, "", line)
       sub(/[ \t]*\).*$/, "", line)
       adapterBase = line
+    } else if (line ~ /^[ \t]*set\(TAVLEVAGT_ADAPTER_SHARED[ \t]/) {
+      sub(/^[ \t]*set\(TAVLEVAGT_ADAPTER_SHARED[ \t]+/, "", line)
+      sub(/[ \t]*\).*$/, "", line)
+      n = split(line, word, /[ \t]+/)
+      for (i = 1; i <= n; i++) shared[word[i]] = 1
     } else if (line ~ /^[ \t]*set\(TAVLEVAGT_WIRING[ \t]/) {
       sub(/^[ \t]*set\(TAVLEVAGT_WIRING[ \t]+/, "", line)
       sub(/[ \t]*\).*$/, "", line)
@@ -123,6 +129,7 @@ BEGIN {
       continue
     }
     # An adapter.
+    if (kt == "adapter" && (to in shared) && !(from in shared)) continue
     if (kt != "product") fail(file ": adapter " from " includes the " kt " " to)
     else if (rank[to] > baseRank) fail(file ": adapter " from " includes " to " (" layer[rank[to]] "), above " adapterBase)
   }
