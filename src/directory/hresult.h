@@ -74,6 +74,8 @@ inline constexpr Hresult kNameNotFound = hresultOf(0x80072116);  // name transla
 namespace ldaprc {
 inline constexpr int kSuccess = 0;
 inline constexpr int kSizeLimitExceeded = 4;
+inline constexpr int kReferral = 10;
+inline constexpr int kConfidentialityRequired = 13;
 inline constexpr int kNoSuchAttribute = 16;
 inline constexpr int kUndefinedType = 17;
 inline constexpr int kConstraintViolation = 19;
@@ -92,6 +94,7 @@ inline constexpr int kObjectClassModsProhibited = 69;
 inline constexpr int kOther = 80;
 inline constexpr int kServerDown = 81;
 inline constexpr int kFilterError = 87;
+inline constexpr int kConnectError = 91;
 }  // namespace ldaprc
 
 [[nodiscard]] constexpr Hresult hresultFromWin32(std::uint32_t win32) {

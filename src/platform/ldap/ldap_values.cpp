@@ -7,7 +7,8 @@
 namespace tv::ldap {
 
 int windowsLdapCode(int openldapCode) {
-  return openldapCode < 0 ? 80 - openldapCode : openldapCode;
+  // -1 (server down) is 81, -7 (filter error) 87 …
+  return openldapCode < 0 ? ldaprc::kOther - openldapCode : openldapCode;
 }
 
 Hresult hresultOfLdap(int openldapCode) {
@@ -18,7 +19,7 @@ Hresult hresultOfLdap(int openldapCode) {
 
 bool isConnectionLost(int openldapCode) {
   const int code = windowsLdapCode(openldapCode);
-  return code == ldaprc::kServerDown || code == 91;  // connect error
+  return code == ldaprc::kServerDown || code == ldaprc::kConnectError;
 }
 
 AdsType adsTypeOfSyntax(std::string_view syntax) {

@@ -1,7 +1,8 @@
-// The small translations between libldap's world and the directory port's,
-// kept apart from the connection so they can be tested without a server:
-// result codes, attribute syntaxes, ranged attribute names and the password
-// value a domain controller expects.
+// The small translations between an LDAP client library's world and the
+// directory port's, kept apart from any connection so every LDAP adapter
+// shares them and they can be tested without a server: result codes,
+// attribute syntaxes, ranged attribute names, the password value a domain
+// controller expects and DNs as they go on the wire.
 #pragma once
 
 #include <cstdint>
