@@ -2,7 +2,6 @@
 // command line to the entry. Everything the program does is decided there.
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
