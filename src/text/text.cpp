@@ -201,20 +201,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return toLower(a) == toLower(b);
 }
 
-bool isAscii(std::string_view s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) > 0x7F) return false;
-  }
-  return true;
-}
-
-std::string asciiToLower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -48,9 +48,20 @@ void appendUtf8(std::string& out, char32_t cp);
 // Case-insensitive for A-Z only, without allocating: for names that are
 // ASCII by definition (attribute names, section words).
 [[nodiscard]] bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b);
-// A-Z lower-cased; every other byte stays as it is.
-[[nodiscard]] std::string asciiToLower(std::string s);
-[[nodiscard]] bool isAscii(std::string_view s);
+// A-Z lower-cased; every other byte stays as it is. Inline: the directory
+// snapshot folds every name it stores and compares with it.
+[[nodiscard]] inline std::string asciiToLower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+[[nodiscard]] inline bool isAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) > 0x7F) return false;
+  }
+  return true;
+}
 
 // Blanks (space, tab, CR, LF) off both ends.
 [[nodiscard]] std::string_view trim(std::string_view s);
