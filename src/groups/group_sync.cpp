@@ -253,8 +253,8 @@ GroupMemberList groupScan(Runtime& rt, const ExceptionList& exceptions) {
 Index buildMembershipKeys(GroupMemberList& list) {
   for (GroupMember& m : list) {
     // A-Z only; other letters stay as written.
-    m.group = asciiToLower(std::move(m.group));
-    m.login = asciiToLower(std::move(m.login));
+    m.group = asciiToLower(m.group);
+    m.login = asciiToLower(m.login);
     m.key = toLower(m.group) + '\x01' + toLower(m.login);
   }
   return buildIndex(

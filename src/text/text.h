@@ -50,11 +50,12 @@ void appendUtf8(std::string& out, char32_t cp);
 [[nodiscard]] bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b);
 // A-Z lower-cased; every other byte stays as it is. Inline: the directory
 // snapshot folds every name it stores and compares with it.
-[[nodiscard]] inline std::string asciiToLower(std::string s) {
-  for (char& c : s) {
+[[nodiscard]] inline std::string asciiToLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return s;
+  return out;
 }
 [[nodiscard]] inline bool isAscii(std::string_view s) {
   for (char c : s) {

@@ -150,7 +150,7 @@ AttrId Schema::add(AttrDef def) {
 }
 
 std::optional<AttrId> Schema::find(std::string_view name) const {
-  const auto it = byLower_.find(asciiToLower(std::string(name)));
+  const auto it = byLower_.find(asciiToLower(name));
   if (it == byLower_.end()) return std::nullopt;
   return it->second;
 }

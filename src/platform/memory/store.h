@@ -56,7 +56,8 @@ inline std::optional<std::int64_t> parseInt(std::string_view s) {
 
 // Lower-casing for comparisons; the ASCII path keeps a 100,000-user search fast.
 inline std::string foldCase(std::string_view s) {
-  return isAscii(s) ? asciiToLower(std::string(s)) : toLower(s);
+  if (!isAscii(s)) return toLower(s);
+  return asciiToLower(s);
 }
 
 inline bool equalFolded(std::string_view value, std::string_view folded) {
