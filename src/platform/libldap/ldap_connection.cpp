@@ -17,8 +17,6 @@ constexpr int kOperationTimeoutSeconds = 300;
 // The SASL security strength from which a Kerberos layer seals the
 // connection (Cyrus SASL counts a DES-strength layer as 56).
 constexpr unsigned kSealingStrength = 56;
-// The attribute list that asks for no attributes, only the entry.
-constexpr const char* kNoAttributes = "1.1";
 // A page size of 0 with a cookie tells the server to drop the search.
 constexpr int kAbandonPageSize = 0;
 
@@ -214,8 +212,8 @@ int LdapConnection::connect() {
     ber_socket_t fd = -1;
     ldap_get_option(ld, LDAP_OPT_DESC, &fd);
     if (fd < 0) {
-      char noAttrs[] = "1.1";
-      char* attrs[] = {noAttrs, nullptr};
+      std::string noAttrs = kNoAttributes;
+      char* attrs[] = {noAttrs.data(), nullptr};
       LDAPMessage* raw = nullptr;
       rc = ldap_search_ext_s(ld, "", LDAP_SCOPE_BASE, "(objectClass=*)", attrs, 0, nullptr, nullptr,
                              nullptr, 1, &raw);

@@ -135,7 +135,7 @@ Hresult LdapDirectory::search(std::string_view base, std::string_view filter,
       ask.push_back(a);
     }
   }
-  if (ask.empty() && wantPath) ask.push_back("1.1");  // no attributes, just the DN
+  if (ask.empty() && wantPath) ask.push_back(kNoAttributes);
   const int ldapScope = scope == SearchScope::kBase       ? LDAP_SCOPE_BASE
                         : scope == SearchScope::kOneLevel ? LDAP_SCOPE_ONELEVEL
                                                           : LDAP_SCOPE_SUBTREE;

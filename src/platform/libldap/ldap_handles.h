@@ -12,6 +12,9 @@
 
 namespace tv::ldap {
 
+// The attribute list that asks for no attributes, only the entries' DNs.
+inline constexpr const char* kNoAttributes = "1.1";
+
 struct MessageFree {
   void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
 };
