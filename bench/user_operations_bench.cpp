@@ -93,6 +93,7 @@ struct Bench {
   static tv::MemoryDirectoryOptions options(tv::Clock* c) {
     tv::MemoryDirectoryOptions o;
     o.clock = c;
+    o.indexedAttributes = {"employeeNumber"};
     return o;
   }
   tv::Ports ports() {

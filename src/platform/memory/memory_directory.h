@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "directory/directory.h"
 #include "ports/clock.h"
@@ -37,6 +38,11 @@ struct MemoryDirectoryOptions {
   bool mailAttributes = false;  // msExchHideFromAddressLists, homeMDB, extensionAttribute1-15
   std::string dnsHostName;      // "" : "dc1." + the DNS domain
   Clock* clock = nullptr;       // null: the system's time
+  // Attributes that searches compare by equality, besides sAMAccountName,
+  // cn, name, employeeID, objectClass, objectCategory and memberOf, which are
+  // always indexed: the attribute that identifies a user with its record.
+  // Only the speed of a search depends on them, never its answer.
+  std::vector<std::string> indexedAttributes = {};
 };
 
 class MemoryDirectory : public Directory {

@@ -12,8 +12,11 @@ Hresult MemObject::setInfo() {
   if (queue.empty()) return kSOk;
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
-  Store::Entry* e = key ? store_->find(*key) : nullptr;
-  if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+  Store::Node* node = key ? store_->findNode(*key) : nullptr;
+  if (!node) {
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+  }
+  Store::Entry* e = &node->second;
   // Attributes the schema lacks are dropped with their error and the rest
   // goes on; any other failure stops the whole modify.
   std::optional<Failure> unknown;
@@ -36,6 +39,9 @@ Hresult MemObject::setInfo() {
     changes.emplace_back(*id, &c);
   }
   if (!changes.empty()) {
+    const bool indexed = std::any_of(changes.begin(), changes.end(),
+                                     [&](const auto& c) { return store_->isIndexed(c.first); });
+    if (indexed) store_->unindexEntry(*node);
     store_->unindexAccount(*e);
     const bool group = store_->isGroup(*e);
     if (group) store_->unindexMembers(*key, *e);
@@ -49,6 +55,7 @@ Hresult MemObject::setInfo() {
     }
     if (group) store_->indexMembers(*key, *e);
     store_->indexAccount(*key, *e);
+    if (indexed) store_->indexEntry(*node);
     store_->touch(*e);
   }
   if (unknown) return store_->fail(*unknown);
@@ -114,7 +121,7 @@ Hresult MemObject::commitNew() {
   if (user || group) Store::set(e, store_->idSid, {store_->newSid()});
   store_->indexAccount(*key, e);
   if (group) store_->indexMembers(*key, e);
-  store_->entries.emplace(*key, std::move(e));
+  store_->indexEntry(*store_->entries.emplace(*key, std::move(e)).first);
   isNew_ = false;
   loaded_ = false;
   cache_.clear();

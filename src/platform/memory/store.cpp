@@ -79,16 +79,24 @@ std::optional<Failure> Store::checkValues(const std::string& key, const Entry& e
 
 void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
                         const std::string& newKey) {
-  std::vector<std::pair<std::string, Entry>> moved;
+  // The moved root changes its name; the entries below it keep every
+  // indexed value. Nodes are taken out and put back whole, so the indexes'
+  // references to them stay good.
+  if (Node* root = findNode(oldKey)) unindexEntry(*root);
+  std::vector<Tree::node_type> nodes;
+  std::vector<std::pair<std::string, Entry*>> moved;
   auto it = entries.lower_bound(oldKey);
   while (it != entries.end() && keyWithin(it->first, oldKey)) {
-    moved.emplace_back(it->first, std::move(it->second));
-    it = entries.erase(it);
+    auto next = std::next(it);
+    nodes.push_back(entries.extract(it));
+    moved.emplace_back(nodes.back().key(), &nodes.back().mapped());
+    it = next;
   }
   auto rdnsNew = parseDn(newDn);
   const std::size_t oldDepth = depthOf(oldKey);
   std::unordered_map<std::string, std::string> rekey;
-  for (auto& [key, e] : moved) {
+  for (auto& [key, entry] : moved) {
+    Entry& e = *entry;
     unindexAccount(e);
     std::string suffix = key.substr(oldKey.size());
     const std::string k = newKey + suffix;
@@ -105,7 +113,7 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     rekey[key] = k;
   }
   std::unordered_map<std::string, Entry*> movedByKey;
-  for (auto& [key, e] : moved) movedByKey[key] = &e;
+  for (auto& [key, e] : moved) movedByKey[key] = e;
   auto groupEntry = [&](const std::string& groupKey) -> Entry* {
     auto m = movedByKey.find(groupKey);
     return m != movedByKey.end() ? m->second : find(groupKey);
@@ -121,7 +129,7 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
       if (Entry* ge = groupEntry(g)) {
         if (Attr* m = attr(*ge, idMember)) {
           for (std::string& v : m->values) {
-            if (treeKeyOf(v) == key) v = e.dn;
+            if (treeKeyOf(v) == key) v = e->dn;
           }
         }
       }
@@ -133,8 +141,8 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
   // Members of a moved group that stayed where they were: their index
   // entries name the group by its new key.
   for (auto& [key, e] : moved) {
-    if (!isGroup(e)) continue;
-    const Attr* m = attr(e, idMember);
+    if (!isGroup(*e)) continue;
+    const Attr* m = attr(*e, idMember);
     if (!m) continue;
     for (const std::string& v : m->values) {
       auto k = treeKeyOf(v);
@@ -147,16 +155,20 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     }
   }
   for (auto& [k, groups] : remapped) memberOf[k] = std::move(groups);
-  for (auto& [key, e] : moved) {
-    const std::string& k = rekey[key];
-    indexAccount(k, e);
-    entries.emplace(k, std::move(e));
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    const std::string& k = rekey[moved[n].first];
+    indexAccount(k, nodes[n].mapped());
+    nodes[n].key() = k;
+    entries.insert(std::move(nodes[n]));
   }
+  if (Node* root = findNode(newKey)) indexEntry(*root);
 }
 
 void Store::removeEntry(const std::string& key) {
-  Entry* e = find(key);
-  if (!e) return;
+  Node* node = findNode(key);
+  if (!node) return;
+  unindexEntry(*node);
+  Entry* e = &node->second;
   unindexAccount(*e);
   if (isGroup(*e)) unindexMembers(key, *e);
   // Links to the entry go with it, as a domain controller drops them.
@@ -217,6 +229,7 @@ void Store::freshDomain(const std::string& dn) {
     const std::string cdn = std::string("CN=") + cn + "," + normalized;
     entries.emplace(*treeKeyOf(cdn), makeEntry(cdn, *classDef("container")));
   }
+  rebuildIndexes();
 }
 
 std::vector<DirAttribute> Store::allAttributes(const std::string& key, const Entry& e) const {

@@ -100,6 +100,27 @@ inline std::optional<std::string> treeKeyOf(std::string_view dn) {
   return key;
 }
 
+// The value of a DN's first RDN when it has no escapes or quotes
+// ("CN=Person,CN=Schema,…" -> "Person"), found without parsing the whole DN:
+// every user of a large listing is tested against its objectCategory.
+inline std::optional<std::string_view> plainLeafValue(std::string_view dn) {
+  const auto eq = dn.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  const auto comma = dn.find(',', eq + 1);
+  std::string_view v = dn.substr(eq + 1, comma == std::string_view::npos ? comma : comma - eq - 1);
+  if (v.find_first_of("\\\"+;") != std::string_view::npos) return std::nullopt;
+  return trim(v);
+}
+
+// The folded first RDN value of an objectCategory DN, which the short form
+// of a filter ("objectCategory=person") compares with.
+inline std::optional<std::string> categoryLeafOf(std::string_view dn) {
+  if (auto leaf = plainLeafValue(dn)) return foldCase(*leaf);
+  auto rdns = parseDn(dn);
+  if (!rdns || rdns->empty()) return std::nullopt;
+  return foldCase(rdns->front().value);
+}
+
 inline std::size_t depthOf(std::string_view key) {
   return static_cast<std::size_t>(std::count(key.begin(), key.end(), kKeySeparator));
 }
@@ -210,18 +231,40 @@ inline Failure ldapFailure(int ldapResult, std::string text) {
   return Failure{hresultFromLdap(ldapResult), std::move(text)};
 }
 
+// How an indexed attribute's values are compared, as the filter evaluator
+// compares them: folded text, DNs by their tree key, and objectCategory's
+// short form by the folded value of the DN's first RDN.
+enum class IndexForm : std::uint8_t { kText, kDn, kCategoryLeaf };
+
 struct Store {
   struct Attr {
     AttrId id;
     std::vector<std::string> values;
   };
+  // One value an entry is found by in the equality indexes, and the entry's
+  // place in that value's list (so leaving the list costs the same at any
+  // size).
+  struct Posting {
+    std::uint64_t key;
+    std::uint32_t place;
+  };
   struct Entry {
     std::string dn;
     std::vector<Attr> attrs;
+    std::vector<Posting> postings;
+  };
+  using Tree = std::map<std::string, Entry>;
+  using Node = Tree::value_type;
+  struct IndexSlot {
+    AttrId id;
+    IndexForm form;
   };
 
   explicit Store(const MemoryDirectoryOptions& o)
-      : schema(o.mailAttributes), clock(o.clock), dnsHostOption(o.dnsHostName) {
+      : schema(o.mailAttributes),
+        clock(o.clock),
+        dnsHostOption(o.dnsHostName),
+        indexedNames(o.indexedAttributes) {
     idObjectClass = *schema.find("objectClass");
     idName = *schema.find("name");
     idDn = *schema.find("distinguishedName");
@@ -254,11 +297,18 @@ struct Store {
   std::string domainSid;  // binary
   std::uint64_t usn = 1;
   std::uint32_t nextRid = 1104;
-  std::map<std::string, Entry> entries;
+  Tree entries;
   std::unordered_map<std::string, std::vector<std::string>> memberOf;  // member key -> group keys
   std::unordered_map<std::string, std::string> samIndex;  // folded sAMAccountName -> key
   std::unordered_map<std::string, std::string> upnIndex;  // folded userPrincipalName -> key
   std::unordered_map<std::thread::id, DirectoryError> errors;
+  // The equality indexes: for each indexed attribute and value (hashed
+  // together), the entries that hold it. A search takes its candidates from
+  // here and still evaluates its whole filter on each, so two values that
+  // hash alike cost time, never a wrong answer.
+  std::vector<std::string> indexedNames;  // besides the built-in ones
+  std::vector<IndexSlot> indexSlots;
+  std::unordered_map<std::uint64_t, std::vector<Node*>> postingLists;
 
   AttrId idObjectClass, idName, idDn, idMemberOf, idMember, idSam, idUpn, idUac, idCategory, idGuid,
       idSid, idCreated, idChanged, idUsnCreated, idUsnChanged, idPwdLastSet, idGroupType,
@@ -309,6 +359,10 @@ struct Store {
   Entry* find(const std::string& key) {
     auto it = entries.find(key);
     return it == entries.end() ? nullptr : &it->second;
+  }
+  Node* findNode(const std::string& key) {
+    auto it = entries.find(key);
+    return it == entries.end() ? nullptr : &*it;
   }
 
   static Attr* attr(Entry& e, AttrId id) {
@@ -389,6 +443,41 @@ struct Store {
     const std::string upn = first(e, idUpn);
     if (!upn.empty()) upnIndex.erase(foldCase(upn));
   }
+
+  // -- equality indexes -----------------------------------------------------
+
+  // Resolves the indexed attributes against the schema and indexes every
+  // entry afresh: after the schema or the whole tree changed.
+  void rebuildIndexes();
+
+  // The slot that indexes an attribute compared in the given form.
+  [[nodiscard]] std::optional<std::size_t> slotOf(AttrId id, IndexForm form) const {
+    for (std::size_t k = 0; k < indexSlots.size(); ++k) {
+      if (indexSlots[k].id == id && indexSlots[k].form == form) return k;
+    }
+    return std::nullopt;
+  }
+  [[nodiscard]] bool isIndexed(AttrId id) const {
+    for (const IndexSlot& slot : indexSlots) {
+      if (slot.id == id) return true;
+    }
+    return false;
+  }
+
+  static std::uint64_t postingKey(std::size_t slot, std::string_view folded) {
+    return splitMix(std::hash<std::string_view>{}(folded) + slot * 0x9E3779B97F4A7C15ull);
+  }
+
+  // The entries holding the value of a posting key; null when none does.
+  [[nodiscard]] const std::vector<Node*>* postingList(std::uint64_t key) const {
+    auto it = postingLists.find(key);
+    return it == postingLists.end() ? nullptr : &it->second;
+  }
+
+  // An entry joins the lists of the values it holds now, or leaves all of
+  // its lists: around every change of an indexed value and of its DN.
+  void indexEntry(Node& node);
+  void unindexEntry(Node& node);
 
   // -- validation of values ---------------------------------------------------
 
