@@ -55,8 +55,8 @@ Compiled compile(const Filter& f, const Store& s) {
                c.type != AdsType::kBoolean) {
       form = IndexForm::kText;
     }
-    if (auto slot = form ? s.slotOf(*c.id, *form) : std::nullopt) {
-      c.postingKey = Store::postingKey(*slot, c.value);
+    if (auto table = form ? s.tableOf(*c.id, *form) : std::nullopt) {
+      c.postingKey = Store::postingKey(*table, c.value);
     }
   }
   return c;

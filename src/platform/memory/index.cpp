@@ -24,12 +24,35 @@ std::optional<IndexForm> formOf(AdsType type) {
   }
 }
 
+// The value of a DN's first RDN, read in place when it needs no unescaping
+// (as every account's name), else from the parsed DN.
+std::optional<std::string> firstRdnValue(std::string_view dn) {
+  const auto eq = dn.find('=');
+  if (eq != std::string_view::npos) {
+    const std::string_view type = dn.substr(0, eq);
+    const auto end = dn.find_first_of(",;", eq + 1);
+    const std::string_view value =
+        dn.substr(eq + 1, end == std::string_view::npos ? end : end - eq - 1);
+    if (type.find_first_of(",;\\") == std::string_view::npos && !value.empty() &&
+        value.front() != ' ' && value.back() != ' ' && value.front() != '"' &&
+        value.find('\\') == std::string_view::npos) {
+      return std::string(value);
+    }
+  }
+  auto rdns = parseDn(dn);
+  if (!rdns || rdns->empty()) return std::nullopt;
+  return std::move(rdns->front().value);
+}
+
 }  // namespace
 
 void Store::rebuildIndexes() {
   indexSlots.clear();
+  const auto cn = schema.find("cn");
   auto addSlot = [&](AttrId id, IndexForm form) {
-    if (!slotOf(id, form)) indexSlots.push_back(IndexSlot{id, form});
+    if (tableOf(id, form)) return;
+    const bool name = form == IndexForm::kText && (id == idSam || id == idName || id == cn);
+    indexSlots.push_back(IndexSlot{id, form, name ? 0 : indexSlots.size() + 1});
   };
   std::vector<std::string_view> names(std::begin(kAlwaysIndexed), std::end(kAlwaysIndexed));
   names.insert(names.end(), indexedNames.begin(), indexedNames.end());
@@ -46,6 +69,7 @@ void Store::rebuildIndexes() {
     if (*id == idCategory) addSlot(*id, IndexForm::kCategoryLeaf);
   }
   postingLists.clear();
+  postingLists.reserve(entries.size() * indexSlots.size());
   for (Node& node : entries) {
     node.second.postings.clear();
     indexEntry(node);
@@ -55,24 +79,24 @@ void Store::rebuildIndexes() {
 void Store::indexEntry(Node& node) {
   Entry& e = node.second;
   std::vector<std::uint64_t> keys;
-  for (std::size_t slot = 0; slot < indexSlots.size(); ++slot) {
-    const IndexSlot& s = indexSlots[slot];
+  for (const IndexSlot& s : indexSlots) {
     auto add = [&](std::string_view value) {
-      switch (s.form) {
-        case IndexForm::kText:
-          keys.push_back(postingKey(slot, foldCase(value)));
-          break;
-        case IndexForm::kDn:
-          if (auto k = treeKeyOf(value)) keys.push_back(postingKey(slot, *k));
-          break;
-        case IndexForm::kCategoryLeaf:
-          if (auto leaf = categoryLeafOf(value)) keys.push_back(postingKey(slot, *leaf));
-          break;
+      if (s.form == IndexForm::kText) {
+        keys.push_back(foldedPostingKey(s.table, value));
+        return;
       }
+      // DN values repeat from entry to entry (every account has the same
+      // objectCategory), so the last one's key is kept.
+      DnMemo& memo = dnMemo[s.form == IndexForm::kDn ? 0 : 1];
+      if (!memo.valid || memo.value != value) {
+        memo.value = value;
+        memo.folded = s.form == IndexForm::kDn ? treeKeyOf(value) : categoryLeafOf(value);
+        memo.valid = true;
+      }
+      if (memo.folded) keys.push_back(postingKey(s.table, *memo.folded));
     };
     if (s.id == idName) {
-      auto rdns = parseDn(e.dn);
-      if (rdns && !rdns->empty()) add(rdns->front().value);
+      if (auto value = firstRdnValue(e.dn)) add(*value);
     } else if (const Attr* a = attr(e, s.id)) {
       for (const std::string& v : a->values) add(v);
     }

@@ -157,9 +157,15 @@ inline std::uint64_t splitMix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+inline constexpr std::uint64_t kHashStart = 1469598103934665603ull;
+
+inline std::uint64_t hashStep(std::uint64_t h, char c) {
+  return (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+}
+
 inline std::uint64_t hashText(std::string_view s) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::uint64_t h = kHashStart;
+  for (char c : s) h = hashStep(h, c);
   return h;
 }
 
@@ -258,6 +264,7 @@ struct Store {
   struct IndexSlot {
     AttrId id;
     IndexForm form;
+    std::size_t table;  // mixed into the posting keys of its values
   };
 
   explicit Store(const MemoryDirectoryOptions& o)
@@ -305,10 +312,19 @@ struct Store {
   // The equality indexes: for each indexed attribute and value (hashed
   // together), the entries that hold it. A search takes its candidates from
   // here and still evaluates its whole filter on each, so two values that
-  // hash alike cost time, never a wrong answer.
+  // hash alike cost time, never a wrong answer. That lets the names
+  // (sAMAccountName, cn, name), which are mostly one value per account,
+  // share one table: an account is listed once under its name.
   std::vector<std::string> indexedNames;  // besides the built-in ones
   std::vector<IndexSlot> indexSlots;
   std::unordered_map<std::uint64_t, std::vector<Node*>> postingLists;
+  // The last DN value indexed in each DN form, with its folded key.
+  struct DnMemo {
+    bool valid = false;
+    std::string value;
+    std::optional<std::string> folded;
+  };
+  DnMemo dnMemo[2];
 
   AttrId idObjectClass, idName, idDn, idMemberOf, idMember, idSam, idUpn, idUac, idCategory, idGuid,
       idSid, idCreated, idChanged, idUsnCreated, idUsnChanged, idPwdLastSet, idGroupType,
@@ -450,10 +466,10 @@ struct Store {
   // entry afresh: after the schema or the whole tree changed.
   void rebuildIndexes();
 
-  // The slot that indexes an attribute compared in the given form.
-  [[nodiscard]] std::optional<std::size_t> slotOf(AttrId id, IndexForm form) const {
-    for (std::size_t k = 0; k < indexSlots.size(); ++k) {
-      if (indexSlots[k].id == id && indexSlots[k].form == form) return k;
+  // The table that indexes an attribute compared in the given form.
+  [[nodiscard]] std::optional<std::size_t> tableOf(AttrId id, IndexForm form) const {
+    for (const IndexSlot& slot : indexSlots) {
+      if (slot.id == id && slot.form == form) return slot.table;
     }
     return std::nullopt;
   }
@@ -464,8 +480,19 @@ struct Store {
     return false;
   }
 
-  static std::uint64_t postingKey(std::size_t slot, std::string_view folded) {
-    return splitMix(std::hash<std::string_view>{}(folded) + slot * 0x9E3779B97F4A7C15ull);
+  static std::uint64_t postingKey(std::size_t table, std::string_view folded) {
+    return splitMix(hashText(folded) + table * 0x9E3779B97F4A7C15ull);
+  }
+  // postingKey(table, foldCase(value)), without making the folded copy of
+  // ASCII text.
+  static std::uint64_t foldedPostingKey(std::size_t table, std::string_view value) {
+    if (!isAscii(value)) return postingKey(table, foldCase(value));
+    std::uint64_t h = kHashStart;
+    for (char c : value) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      h = hashStep(h, c);
+    }
+    return splitMix(h + table * 0x9E3779B97F4A7C15ull);
   }
 
   // The entries holding the value of a posting key; null when none does.
