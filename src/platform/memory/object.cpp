@@ -50,6 +50,7 @@ Hresult MemObject::setInfo() {
       if (id == store_->idMember) {
         // Members are kept as the DNs of the entries they name.
         for (std::string& v : values) v = store_->find(*treeKeyOf(v))->dn;
+        e->memberKeys.clear();
       }
       Store::set(*e, id, std::move(values));
     }
@@ -286,18 +287,21 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   Store::Attr* values = Store::attr(*g, store_->idMember);
   if (add) {
     if (values == nullptr) {
+      g->memberKeys.clear();
       Store::set(*g, store_->idMember, {m->dn});
+      values = Store::attr(*g, store_->idMember);
     } else {
       values->values.push_back(m->dn);
     }
+    if (g->memberKeys.size() + 1 == values->values.size()) {
+      g->memberKeys.push_back(Store::memberKeyOf(m->dn));
+    } else {
+      g->memberKeys.clear();
+    }
     groupsOfMember.push_back(*key);
   } else {
-    if (values != nullptr) {
-      auto pos = std::find_if(values->values.begin(), values->values.end(),
-                              [&](const std::string& v) { return treeKeyOf(v) == memberKey; });
-      if (pos != values->values.end()) values->values.erase(pos);
-      if (values->values.empty()) Store::set(*g, store_->idMember, {});
-    }
+    const auto places = store_->memberPlaces(*g, *memberKey);
+    if (!places.empty()) store_->eraseMembers(*g, {places.front()});
     groupsOfMember.erase(std::remove(groupsOfMember.begin(), groupsOfMember.end(), *key),
                          groupsOfMember.end());
     if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);

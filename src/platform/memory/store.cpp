@@ -127,10 +127,9 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     memberOf.erase(mo);
     for (std::string& g : groups) {
       if (Entry* ge = groupEntry(g)) {
-        if (Attr* m = attr(*ge, idMember)) {
-          for (std::string& v : m->values) {
-            if (treeKeyOf(v) == key) v = e->dn;
-          }
+        for (std::size_t place : memberPlaces(*ge, key)) {
+          attr(*ge, idMember)->values[place] = e->dn;
+          ge->memberKeys[place] = memberKeyOf(e->dn);
         }
       }
       auto r = rekey.find(g);
@@ -177,12 +176,7 @@ void Store::removeEntry(const std::string& key) {
     for (const std::string& g : mo->second) {
       Entry* ge = find(g);
       if (!ge) continue;
-      if (Attr* m = attr(*ge, idMember)) {
-        m->values.erase(std::remove_if(m->values.begin(), m->values.end(),
-                                       [&](const std::string& v) { return treeKeyOf(v) == key; }),
-                        m->values.end());
-        if (m->values.empty()) set(*ge, idMember, {});
-      }
+      eraseMembers(*ge, memberPlaces(*ge, key));
     }
     memberOf.erase(mo);
   }
@@ -275,6 +269,37 @@ void Store::indexMembers(const std::string& groupKey, const Entry& group) {
   if (!m) return;
   for (const std::string& v : m->values) {
     if (auto k = treeKeyOf(v)) memberOf[*k].push_back(groupKey);
+  }
+}
+
+std::vector<std::size_t> Store::memberPlaces(Entry& group, const std::string& key) {
+  std::vector<std::size_t> places;
+  const Attr* m = attr(group, idMember);
+  if (!m) return places;
+  if (group.memberKeys.size() != m->values.size()) {
+    group.memberKeys.clear();
+    group.memberKeys.reserve(m->values.size());
+    for (const std::string& v : m->values) group.memberKeys.push_back(memberKeyOf(v));
+  }
+  const std::uint64_t wanted = hashText(key);
+  for (std::size_t k = 0; k < group.memberKeys.size(); ++k) {
+    if (group.memberKeys[k] == wanted && treeKeyOf(m->values[k]) == key) places.push_back(k);
+  }
+  return places;
+}
+
+void Store::eraseMembers(Entry& group, const std::vector<std::size_t>& places) {
+  Attr* m = attr(group, idMember);
+  if (!m || places.empty()) return;
+  const bool inStep = group.memberKeys.size() == m->values.size();
+  for (auto it = places.rbegin(); it != places.rend(); ++it) {
+    m->values.erase(m->values.begin() + static_cast<std::ptrdiff_t>(*it));
+    if (inStep) group.memberKeys.erase(group.memberKeys.begin() + static_cast<std::ptrdiff_t>(*it));
+  }
+  if (!inStep) group.memberKeys.clear();
+  if (m->values.empty()) {
+    set(group, idMember, {});
+    group.memberKeys.clear();
   }
 }
 

@@ -258,6 +258,11 @@ struct Store {
     std::string dn;
     std::vector<Attr> attrs;
     std::vector<Posting> postings;
+    // A group's member values as hashed tree keys, in their order, so the
+    // values naming one entry are found without parsing every DN of a large
+    // group. Kept in step with the values, or cleared and made again when
+    // its length differs from theirs.
+    std::vector<std::uint64_t> memberKeys;
   };
   using Tree = std::map<std::string, Entry>;
   using Node = Tree::value_type;
@@ -443,6 +448,18 @@ struct Store {
   // -- membership index -----------------------------------------------------
 
   void indexMembers(const std::string& groupKey, const Entry& group);
+
+  static std::uint64_t memberKeyOf(std::string_view memberDn) {
+    auto key = treeKeyOf(memberDn);
+    return key ? hashText(*key) : 0;
+  }
+
+  // The places of the group's member values that name the entry at key, in
+  // order.
+  std::vector<std::size_t> memberPlaces(Entry& group, const std::string& key);
+
+  // Removes the member values at the places (in order) from the group.
+  void eraseMembers(Entry& group, const std::vector<std::size_t>& places);
 
   void unindexMembers(const std::string& groupKey, const Entry& group);
 

@@ -283,5 +283,51 @@ TEST(MemoryDirectoryIndex, AnAttributeTheSnapshotTeachesIsIndexedAfterLoading) {
             std::vector<std::string>{"CN=e30,DC=skole,DC=test"});
 }
 
+// A snapshot may spell its member values otherwise than the directory
+// would (case, blanks, escapes); a group still follows its members through
+// renames and moves, and loses them on removal and deletion, one value at a
+// time in the order it lists them.
+TEST(MemoryDirectoryIndex, GroupMembersSpelledAnyWayFollowTheirAccounts) {
+  MemoryDirectory dir;
+  std::string ldif =
+      "dn: DC=skole,DC=test\nobjectClass: domainDNS\n\n"
+      "dn: OU=Elev,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n"
+      "dn: OU=Inaktive,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n";
+  for (int i = 0; i < 30; ++i) {
+    ldif += "dn: CN=e" + std::to_string(i) + ",OU=Elev,DC=skole,DC=test\nobjectClass: user\n\n";
+  }
+  ldif += "dn: CN=a\\2Cb,OU=Elev,DC=skole,DC=test\nobjectClass: user\n\n";
+  ldif +=
+      "dn: CN=alle,DC=skole,DC=test\nobjectClass: group\n"
+      "member: cn=E1, ou=ELEV,dc=skole,dc=test\n"
+      "member: CN=e2,OU=Elev,DC=skole,DC=test\n"
+      "member: CN=a\\,b,OU=Elev,DC=skole,DC=test\n"
+      "member: CN=e3,OU=Elev,DC=skole,DC=test\n"
+      "member: CN=e4 ,OU=Elev,DC=skole,DC=test\n"
+      "member: CN=e5,OU=Elev,DC=skole,DC=test\n\n";
+  ASSERT_EQ(dir.loadLdif(ldif), "");
+  const std::string elev = "OU=Elev,DC=skole,DC=test";
+  const std::string inaktive = "OU=Inaktive,DC=skole,DC=test";
+  const std::string alle = "CN=alle,DC=skole,DC=test";
+  move(dir, "CN=e1," + elev, inaktive, "CN=e1_inaktiv");
+  move(dir, "CN=a\\,b," + elev, inaktive);
+  ASSERT_EQ(bound(dir, alle)->removeMember(pathFromDn("CN=e4," + elev)), kSOk);
+  ASSERT_EQ(bound(dir, alle)->addMember(pathFromDn("CN=e9," + elev)), kSOk);
+  move(dir, "CN=e9," + elev, inaktive);
+  move(dir, "CN=e9," + inaktive, inaktive, "CN=e9b");
+  ASSERT_EQ(bound(dir, elev)->deleteChild("user", "CN=e3"), kSOk);
+
+  auto members = bound(dir, alle)->members();
+  ASSERT_EQ(members.hr, kSOk);
+  EXPECT_EQ(members.value, (std::vector<std::string>{
+                               pathFromDn("CN=e1_inaktiv," + inaktive), pathFromDn("CN=e2," + elev),
+                               pathFromDn("CN=a\\,b," + inaktive), pathFromDn("CN=e5," + elev),
+                               pathFromDn("CN=e9b," + inaktive)}));
+  const std::string filter = "(memberOf=" + escapeFilterValue(alle) + ")";
+  EXPECT_EQ(search(dir, kBase, filter, SearchScope::kSubtree).dns,
+            (std::vector<std::string>{"CN=e2," + elev, "CN=e5," + elev, "CN=a\\,b," + inaktive,
+                                      "CN=e1_inaktiv," + inaktive, "CN=e9b," + inaktive}));
+}
+
 }  // namespace
 }  // namespace tv
