@@ -66,8 +66,8 @@ namespace {
 
 // The group an equality on memberOf names, whose members are the candidates.
 const Store::Entry* memberOfGroup(const Compiled& c, const Store& s) {
-  auto it = s.entries.find(c.value);
-  return it != s.entries.end() && s.isGroup(it->second) ? &it->second : nullptr;
+  const Store::Node* node = s.findNode(c.value);
+  return node && s.isGroup(node->second) ? &node->second : nullptr;
 }
 
 bool isMemberOfEquality(const Compiled& c, const Store& s) {
@@ -135,8 +135,7 @@ void collectCandidates(const Compiled& c, const Store& s, std::vector<const Stor
     if (!members) return;
     for (const std::string& v : members->values) {
       auto k = treeKeyOf(v);
-      auto it = k ? s.entries.find(*k) : s.entries.end();
-      if (it != s.entries.end()) out.push_back(&*it);
+      if (const Store::Node* node = k ? s.findNode(*k) : nullptr) out.push_back(node);
     }
     return;
   }

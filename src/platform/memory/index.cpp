@@ -68,6 +68,9 @@ void Store::rebuildIndexes() {
     addSlot(*id, *form);
     if (*id == idCategory) addSlot(*id, IndexForm::kCategoryLeaf);
   }
+  nodesByKey.clear();
+  nodesByKey.reserve(entries.size());
+  for (Node& node : entries) nodesByKey.emplace(node.first, &node);
   postingLists.clear();
   postingLists.reserve(entries.size() * indexSlots.size());
   for (Node& node : entries) {

@@ -122,7 +122,7 @@ Hresult MemObject::commitNew() {
   if (user || group) Store::set(e, store_->idSid, {store_->newSid()});
   store_->indexAccount(*key, e);
   if (group) store_->indexMembers(*key, e);
-  store_->indexEntry(*store_->entries.emplace(*key, std::move(e)).first);
+  store_->indexEntry(store_->insertEntry(*key, std::move(e)));
   isNew_ = false;
   loaded_ = false;
   cache_.clear();

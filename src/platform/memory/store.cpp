@@ -88,6 +88,7 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
   auto it = entries.lower_bound(oldKey);
   while (it != entries.end() && keyWithin(it->first, oldKey)) {
     auto next = std::next(it);
+    nodesByKey.erase(it->first);
     nodes.push_back(entries.extract(it));
     moved.emplace_back(nodes.back().key(), &nodes.back().mapped());
     it = next;
@@ -158,7 +159,8 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     const std::string& k = rekey[moved[n].first];
     indexAccount(k, nodes[n].mapped());
     nodes[n].key() = k;
-    entries.insert(std::move(nodes[n]));
+    Node& node = *entries.insert(std::move(nodes[n])).position;
+    nodesByKey[node.first] = &node;
   }
   if (Node* root = findNode(newKey)) indexEntry(*root);
 }
@@ -180,7 +182,7 @@ void Store::removeEntry(const std::string& key) {
     }
     memberOf.erase(mo);
   }
-  entries.erase(key);
+  eraseEntry(key);
 }
 
 Store::Entry Store::makeEntry(const std::string& dn, const ClassDef& cls) {
@@ -206,6 +208,7 @@ Store::Entry Store::makeEntry(const std::string& dn, const ClassDef& cls) {
 void Store::freshDomain(const std::string& dn) {
   auto key = treeKeyOf(dn);
   if (!key || key->empty()) return freshDomain("DC=skole,DC=test");
+  nodesByKey.clear();
   entries.clear();
   memberOf.clear();
   samIndex.clear();
@@ -254,8 +257,7 @@ std::vector<std::string> Store::valuesOf(const std::string& key, const Entry& e,
     auto it = memberOf.find(key);
     if (it != memberOf.end()) {
       for (const std::string& g : it->second) {
-        auto ge = entries.find(g);
-        if (ge != entries.end()) out.push_back(ge->second.dn);
+        if (const Node* ge = findNode(g)) out.push_back(ge->second.dn);
       }
     }
     return out;

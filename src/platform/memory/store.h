@@ -310,6 +310,10 @@ struct Store {
   std::uint64_t usn = 1;
   std::uint32_t nextRid = 1104;
   Tree entries;
+  // The entries by key, for the lookups that need no tree order: a tree
+  // lookup's cost grows with the tree (and misses the cache on every level
+  // of a large one).
+  std::unordered_map<std::string_view, Node*> nodesByKey;
   std::unordered_map<std::string, std::vector<std::string>> memberOf;  // member key -> group keys
   std::unordered_map<std::string, std::string> samIndex;  // folded sAMAccountName -> key
   std::unordered_map<std::string, std::string> upnIndex;  // folded userPrincipalName -> key
@@ -378,12 +382,27 @@ struct Store {
   // -- entries and attributes ---------------------------------------------
 
   Entry* find(const std::string& key) {
-    auto it = entries.find(key);
-    return it == entries.end() ? nullptr : &it->second;
+    Node* node = findNode(key);
+    return node ? &node->second : nullptr;
   }
-  Node* findNode(const std::string& key) {
-    auto it = entries.find(key);
-    return it == entries.end() ? nullptr : &*it;
+  Node* findNode(std::string_view key) {
+    auto it = nodesByKey.find(key);
+    return it == nodesByKey.end() ? nullptr : it->second;
+  }
+  const Node* findNode(std::string_view key) const {
+    auto it = nodesByKey.find(key);
+    return it == nodesByKey.end() ? nullptr : it->second;
+  }
+  // Every change of the tree goes through these, so the lookup by key
+  // stays in step with it.
+  Node& insertEntry(std::string key, Entry e) {
+    Node& node = *entries.emplace(std::move(key), std::move(e)).first;
+    nodesByKey[node.first] = &node;
+    return node;
+  }
+  void eraseEntry(const std::string& key) {
+    nodesByKey.erase(key);
+    entries.erase(key);
   }
 
   static Attr* attr(Entry& e, AttrId id) {
