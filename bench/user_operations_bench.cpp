@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -189,7 +190,9 @@ void BM_LiveSchoolYearPass(benchmark::State& state) {
     }
     ldif += "\n";
   }
-  double first = 0, unchanged = 0;
+  // The fastest of the runs: what the pass costs when the machine's other
+  // work leaves it alone.
+  double first = 1e9, unchanged = 1e9;
   for (auto _ : state) {
     state.PauseTiming();
     auto bench = std::make_unique<Bench>(ldif);
@@ -199,8 +202,8 @@ void BM_LiveSchoolYearPass(benchmark::State& state) {
     const double t1 = userSeconds();
     const tv::PassCounts againCounts = bench->pass(job);
     const double t2 = userSeconds();
-    first += t1 - t0;
-    unchanged += t2 - t1;
+    first = std::min(first, t1 - t0);
+    unchanged = std::min(unchanged, t2 - t1);
     if (firstCounts.created != static_cast<std::size_t>(n / 4) ||
         firstCounts.deactivated != static_cast<std::size_t>(n - n / 2 - n / 4) ||
         againCounts.created != 0 ||
@@ -211,30 +214,25 @@ void BM_LiveSchoolYearPass(benchmark::State& state) {
     bench.reset();
     state.ResumeTiming();
   }
-  const auto runs = static_cast<double>(state.iterations());
   state.counters["pupils"] = n;
-  state.counters["first_user_s"] = first / runs;
-  state.counters["unchanged_user_s"] = unchanged / runs;
+  state.counters["first_user_s"] = first;
+  state.counters["unchanged_user_s"] = unchanged;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
-// Small schools run several times, so every size is timed over about the
-// same amount of work and the clock's granularity does not tilt the ratio.
+// Each size runs a few times and reports its fastest run, which a shared
+// machine disturbs least; the largest school runs once.
 BENCHMARK(BM_LiveSchoolYearPass)
-    ->ArgsProduct({{2000}, {0, 1}})
+    ->ArgsProduct({{2000, 4000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(8);
+    ->Iterations(5);
 BENCHMARK(BM_LiveSchoolYearPass)
-    ->ArgsProduct({{4000}, {0, 1}})
+    ->ArgsProduct({{8000, 16000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(4);
+    ->Iterations(3);
 BENCHMARK(BM_LiveSchoolYearPass)
-    ->ArgsProduct({{8000}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
-BENCHMARK(BM_LiveSchoolYearPass)
-    ->ArgsProduct({{16000, 100000}, {0, 1}})
+    ->ArgsProduct({{100000}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -393,8 +393,8 @@ struct Store {
     auto it = nodesByKey.find(key);
     return it == nodesByKey.end() ? nullptr : it->second;
   }
-  // Every change of the tree goes through these, so the lookup by key
-  // stays in step with it.
+  // Adding and deleting go through these, so the lookup by key stays in
+  // step with the tree; a move and a whole new tree keep it themselves.
   Node& insertEntry(std::string key, Entry e) {
     Node& node = *entries.emplace(std::move(key), std::move(e)).first;
     nodesByKey[node.first] = &node;
