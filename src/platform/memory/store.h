@@ -87,7 +87,7 @@ inline bool equalFolded(std::string_view value, std::string_view folded) {
 // joined by \x01 (below every character a key can hold otherwise), so a
 // subtree is one contiguous range of the map and parents sort before their
 // children. Byte order of UTF-8 is code point order.
-inline std::optional<std::string> treeKeyOf(std::string_view dn) {
+inline std::optional<std::string> parsedTreeKeyOf(std::string_view dn) {
   auto rdns = parseDn(dn);
   if (!rdns) return std::nullopt;
   std::string key;
@@ -98,6 +98,46 @@ inline std::optional<std::string> treeKeyOf(std::string_view dn) {
     key += escapeDnValue(foldCase(it->value));
   }
   return key;
+}
+
+// The same key made in one pass, for a DN of plain ASCII without blanks,
+// quotes or characters that need escaping (as the directory writes every
+// DN of an account); nullopt for any other DN. A lookup by DN is the most
+// frequent thing the directory does.
+inline std::optional<std::string> plainTreeKeyOf(std::string_view dn) {
+  if (dn.empty()) return std::nullopt;
+  for (char c : dn) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+        c == ';' || c == '#') {
+      return std::nullopt;
+    }
+  }
+  std::string key;
+  key.reserve(dn.size());
+  std::size_t end = dn.size();
+  while (true) {
+    const auto comma = dn.rfind(',', end - 1);
+    const std::size_t start = comma == std::string_view::npos ? 0 : comma + 1;
+    const std::string_view rdn = dn.substr(start, end - start);
+    const auto eq = rdn.find('=');
+    if (eq == std::string_view::npos || eq == 0) return std::nullopt;
+    for (char c : rdn.substr(0, eq)) {
+      const bool typeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.';
+      if (!typeChar) return std::nullopt;
+    }
+    if (!key.empty()) key += kKeySeparator;
+    for (char c : rdn) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (comma == std::string_view::npos) return key;
+    if (comma == 0) return std::nullopt;
+    end = comma;
+  }
+}
+
+inline std::optional<std::string> treeKeyOf(std::string_view dn) {
+  if (auto key = plainTreeKeyOf(dn)) return key;
+  return parsedTreeKeyOf(dn);
 }
 
 // The value of a DN's first RDN when it has no escapes or quotes

@@ -10,6 +10,7 @@
 #include "directory/escape.h"
 #include "directory/hresult.h"
 #include "platform/memory/memory_directory.h"
+#include "platform/memory/store.h"
 
 namespace tv {
 namespace {
@@ -281,6 +282,38 @@ TEST(MemoryDirectoryIndex, AnAttributeTheSnapshotTeachesIsIndexedAfterLoading) {
             std::vector<std::string>{"CN=e3,DC=skole,DC=test"});
   EXPECT_EQ(search(dir, kBase, "(elevId=X30)", SearchScope::kSubtree).dns,
             std::vector<std::string>{"CN=e30,DC=skole,DC=test"});
+}
+
+// Every lookup goes by the tree key, which plain DNs get without the DN
+// parser: it must be the parser's key, and a DN it cannot read is left to it.
+TEST(MemoryDirectoryIndex, PlainDnsGetTheParsersTreeKey) {
+  std::size_t plain = 0;
+  for (const char* dn : {"CN=Elev7,OU=Elev,OU=ZEB,DC=skole,DC=test",
+                         "cn=elev7,ou=elev,dc=x",
+                         "CN=a=b,DC=x",
+                         "CN=,DC=x",
+                         "OU=7.A-b_c,DC=x",
+                         "DC=x",
+                         "x-1.2=v,DC=x",
+                         "CN=a,,DC=x",
+                         "CN=a,DC=x,",
+                         ",CN=a",
+                         "CN",
+                         "=a,DC=x",
+                         "C N=a,DC=x",
+                         "CN=a b,DC=x",
+                         "CN=a\\,b,DC=x",
+                         "CN=#a,DC=x",
+                         "CN=a;DC=x",
+                         "CN=Åse,DC=x",
+                         "CN=a+sn=b,DC=x",
+                         "CN=\"a\",DC=x",
+                         "CN=a\tb,DC=x",
+                         ""}) {
+    if (memdir::plainTreeKeyOf(dn)) ++plain;
+    EXPECT_EQ(memdir::treeKeyOf(dn), memdir::parsedTreeKeyOf(dn)) << dn;
+  }
+  EXPECT_EQ(plain, 7u);  // the first seven
 }
 
 // A snapshot may spell its member values otherwise than the directory
