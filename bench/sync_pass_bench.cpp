@@ -61,6 +61,7 @@ void BM_TestModePass(benchmark::State& state) {
   FakeClock clock;
   tv::MemoryDirectoryOptions options;
   options.clock = &clock;
+  options.indexedAttributes = {"employeeNumber"};
   tv::MemoryDirectory directory(options);
   if (std::string err = directory.loadLdif(ldif); !err.empty()) {
     state.SkipWithError(err.c_str());

@@ -32,6 +32,8 @@ void DirectoryChoice::open(Runtime& rt) {
     std::string error;
     MemoryDirectoryOptions options;
     options.clock = rt.ports.clock;
+    // Every pupil is looked up by the identifying attribute.
+    options.indexedAttributes = {ini.get("Tavlevagt", "BrugerIdentifikation", "-", 49)};
     std::unique_ptr<MemoryDirectory> memory = openMemoryDirectory(snapshotPath_, options, &error);
     if (memory) {
       memory_ = memory.get();

@@ -44,19 +44,104 @@ Compiled compile(const Filter& f, const Store& s) {
   c.initial = foldCase(f.initial);
   c.final = foldCase(f.final);
   for (const std::string& a : f.any) c.any.push_back(foldCase(a));
+  if (f.kind == Filter::Kind::kEqual) {
+    std::optional<IndexForm> form;
+    if (*c.id == s.idCategory && c.value.find('=') == std::string::npos) {
+      form = IndexForm::kCategoryLeaf;
+    } else if (c.type == AdsType::kDnString) {
+      form = IndexForm::kDn;
+    } else if (c.type != AdsType::kOctetString && c.type != AdsType::kNtSecurityDescriptor &&
+               c.type != AdsType::kInteger && c.type != AdsType::kLargeInteger &&
+               c.type != AdsType::kBoolean) {
+      form = IndexForm::kText;
+    }
+    if (auto table = form ? s.tableOf(*c.id, *form) : std::nullopt) {
+      c.postingKey = Store::postingKey(*table, c.value);
+    }
+  }
   return c;
 }
 
-// The value of a DN's first RDN when it has no escapes or quotes
-// ("CN=Person,CN=Schema,…" -> "Person"), found without parsing the whole DN:
-// every user of a large listing is tested against its objectCategory.
-std::optional<std::string_view> plainLeafValue(std::string_view dn) {
-  const auto eq = dn.find('=');
-  if (eq == std::string_view::npos) return std::nullopt;
-  const auto comma = dn.find(',', eq + 1);
-  std::string_view v = dn.substr(eq + 1, comma == std::string_view::npos ? comma : comma - eq - 1);
-  if (v.find_first_of("\\\"+;") != std::string_view::npos) return std::nullopt;
-  return trim(v);
+namespace {
+
+// The group an equality on memberOf names, whose members are the candidates.
+const Store::Entry* memberOfGroup(const Compiled& c, const Store& s) {
+  const Store::Node* node = s.findNode(c.value);
+  return node && s.isGroup(node->second) ? &node->second : nullptr;
+}
+
+bool isMemberOfEquality(const Compiled& c, const Store& s) {
+  return c.kind == Filter::Kind::kEqual && c.id && *c.id == s.idMemberOf;
+}
+
+}  // namespace
+
+std::optional<std::size_t> candidateCount(const Compiled& c, const Store& s) {
+  switch (c.kind) {
+    case Filter::Kind::kAnd: {
+      std::optional<std::size_t> fewest;
+      for (const Compiled& child : c.children) {
+        auto n = candidateCount(child, s);
+        if (n && (!fewest || *n < *fewest)) fewest = n;
+      }
+      return fewest;
+    }
+    case Filter::Kind::kOr: {
+      std::size_t sum = 0;
+      for (const Compiled& child : c.children) {
+        auto n = candidateCount(child, s);
+        if (!n) return std::nullopt;
+        sum += *n;
+      }
+      return sum;
+    }
+    default:
+      break;
+  }
+  if (isMemberOfEquality(c, s)) {
+    const Store::Entry* group = memberOfGroup(c, s);
+    const Store::Attr* members = group ? Store::attr(*group, s.idMember) : nullptr;
+    return members ? members->values.size() : 0;
+  }
+  if (!c.postingKey) return std::nullopt;
+  const auto* list = s.postingList(*c.postingKey);
+  return list ? list->size() : 0;
+}
+
+void collectCandidates(const Compiled& c, const Store& s, std::vector<const Store::Node*>& out) {
+  switch (c.kind) {
+    case Filter::Kind::kAnd: {
+      const Compiled* best = nullptr;
+      std::optional<std::size_t> fewest;
+      for (const Compiled& child : c.children) {
+        auto n = candidateCount(child, s);
+        if (n && (!fewest || *n < *fewest)) {
+          fewest = n;
+          best = &child;
+        }
+      }
+      if (best) collectCandidates(*best, s, out);
+      return;
+    }
+    case Filter::Kind::kOr:
+      for (const Compiled& child : c.children) collectCandidates(child, s, out);
+      return;
+    default:
+      break;
+  }
+  if (isMemberOfEquality(c, s)) {
+    const Store::Entry* group = memberOfGroup(c, s);
+    const Store::Attr* members = group ? Store::attr(*group, s.idMember) : nullptr;
+    if (!members) return;
+    for (const std::string& v : members->values) {
+      auto k = treeKeyOf(v);
+      if (const Store::Node* node = k ? s.findNode(*k) : nullptr) out.push_back(node);
+    }
+    return;
+  }
+  if (!c.postingKey) return;
+  if (const auto* list = s.postingList(*c.postingKey))
+    out.insert(out.end(), list->begin(), list->end());
 }
 
 namespace {

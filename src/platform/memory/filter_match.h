@@ -33,9 +33,21 @@ struct Compiled {
   std::vector<std::string> any;
   std::string rule;
   bool objectClassPresence = false;
+  // An equality on an indexed attribute: the list of the entries holding
+  // the value.
+  std::optional<std::uint64_t> postingKey;
 };
 
 Compiled compile(const Filter& f, const Store& s);
 Tri evaluate(const Compiled& c, const Store& s, const std::string& key, const Store::Entry& e);
+
+// How many entries the equality indexes offer as candidates for the filter:
+// the fewest of the terms of an AND, the sum over an OR whose every term is
+// indexed. nullopt when no index bounds the filter (every entry may match).
+std::optional<std::size_t> candidateCount(const Compiled& c, const Store& s);
+
+// The candidates themselves, unordered and possibly repeated: every entry
+// the filter is true for is among them (when candidateCount has a value).
+void collectCandidates(const Compiled& c, const Store& s, std::vector<const Store::Node*>& out);
 
 }  // namespace tv::memdir

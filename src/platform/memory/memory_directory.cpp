@@ -14,6 +14,14 @@ namespace tv {
 
 using namespace memdir;  // the adapter's own internals
 
+namespace {
+
+// A search whose indexes offer more candidates than this share of the tree
+// (one in kWalkShare entries) walks the tree instead.
+constexpr std::size_t kWalkShare = 4;
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // The directory.
 
@@ -83,13 +91,40 @@ Hresult MemoryDirectory::search(std::string_view base, std::string_view filter,
     }
     compiled = compile(*parsed.filter, *store_);
     const std::size_t baseDepth = depthOf(*baseKey);
-    for (auto it = store_->entries.lower_bound(*baseKey);
-         it != store_->entries.end() && keyWithin(it->first, *baseKey); ++it) {
-      const std::size_t depth = depthOf(it->first);
-      if (scope == SearchScope::kBase && depth != baseDepth) break;
-      if (scope == SearchScope::kOneLevel && depth != baseDepth + 1) continue;
-      if (evaluate(*compiled, *store_, it->first, it->second) == Tri::kTrue) {
-        keys.push_back(it->first);
+    auto inScope = [&](const std::string& key) {
+      const std::size_t depth = depthOf(key);
+      return scope == SearchScope::kBase       ? depth == baseDepth
+             : scope == SearchScope::kOneLevel ? depth == baseDepth + 1
+                                               : true;
+    };
+    // An indexed equality narrows the search to its candidates, in tree
+    // order as a walk would meet them; a filter that most entries may match
+    // is cheaper to answer by walking the subtree.
+    const auto candidates = candidateCount(*compiled, *store_);
+    if (scope != SearchScope::kBase && candidates &&
+        *candidates <= store_->entries.size() / kWalkShare) {
+      std::vector<const Store::Node*> nodes;
+      nodes.reserve(*candidates);
+      collectCandidates(*compiled, *store_, nodes);
+      std::erase_if(nodes, [&](const Store::Node* n) {
+        return !keyWithin(n->first, *baseKey) || !inScope(n->first);
+      });
+      std::sort(nodes.begin(), nodes.end(),
+                [](const Store::Node* a, const Store::Node* b) { return a->first < b->first; });
+      nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+      for (const Store::Node* n : nodes) {
+        if (evaluate(*compiled, *store_, n->first, n->second) == Tri::kTrue) {
+          keys.push_back(n->first);
+        }
+      }
+    } else {
+      for (auto it = store_->entries.lower_bound(*baseKey);
+           it != store_->entries.end() && keyWithin(it->first, *baseKey); ++it) {
+        if (scope == SearchScope::kBase && depthOf(it->first) != baseDepth) break;
+        if (!inScope(it->first)) continue;
+        if (evaluate(*compiled, *store_, it->first, it->second) == Tri::kTrue) {
+          keys.push_back(it->first);
+        }
       }
     }
   }
@@ -277,6 +312,7 @@ std::string MemoryDirectory::loadLdif(std::string_view text) {
   store_->memberOf = std::move(s.memberOf);
   store_->samIndex = std::move(s.samIndex);
   store_->upnIndex = std::move(s.upnIndex);
+  store_->rebuildIndexes();
   return "";
 }
 

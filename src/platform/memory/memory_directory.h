@@ -14,6 +14,12 @@
 // two saves of the same tree are byte for byte the same. Passwords are never
 // saved; an account whose pwdLastSet is set counts as having one.
 //
+// A search whose filter names an account by an indexed attribute (login,
+// name, identification, class, category, group membership) looks only at
+// the entries the index lists and answers in tree order as a walk would, so
+// a live pass over a large school costs the same per pupil as over a small
+// one.
+//
 // Searches deliver their rows page by page and a search without a page size
 // stops after 1000 rows with the size-limit error, as a Windows domain
 // controller does, so a missing paging loop shows up in the tests.
@@ -22,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "directory/directory.h"
 #include "ports/clock.h"
@@ -37,6 +44,11 @@ struct MemoryDirectoryOptions {
   bool mailAttributes = false;  // msExchHideFromAddressLists, homeMDB, extensionAttribute1-15
   std::string dnsHostName;      // "" : "dc1." + the DNS domain
   Clock* clock = nullptr;       // null: the system's time
+  // Attributes that searches compare by equality, besides sAMAccountName,
+  // cn, name, employeeID, objectClass, objectCategory and memberOf, which are
+  // always indexed: the attribute that identifies a user with its record.
+  // Only the speed of a search depends on them, never its answer.
+  std::vector<std::string> indexedAttributes = {};
 };
 
 class MemoryDirectory : public Directory {

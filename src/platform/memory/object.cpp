@@ -12,8 +12,11 @@ Hresult MemObject::setInfo() {
   if (queue.empty()) return kSOk;
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
-  Store::Entry* e = key ? store_->find(*key) : nullptr;
-  if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+  Store::Node* node = key ? store_->findNode(*key) : nullptr;
+  if (!node) {
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+  }
+  Store::Entry* e = &node->second;
   // Attributes the schema lacks are dropped with their error and the rest
   // goes on; any other failure stops the whole modify.
   std::optional<Failure> unknown;
@@ -36,6 +39,9 @@ Hresult MemObject::setInfo() {
     changes.emplace_back(*id, &c);
   }
   if (!changes.empty()) {
+    const bool indexed = std::any_of(changes.begin(), changes.end(),
+                                     [&](const auto& c) { return store_->isIndexed(c.first); });
+    if (indexed) store_->unindexEntry(*node);
     store_->unindexAccount(*e);
     const bool group = store_->isGroup(*e);
     if (group) store_->unindexMembers(*key, *e);
@@ -44,11 +50,13 @@ Hresult MemObject::setInfo() {
       if (id == store_->idMember) {
         // Members are kept as the DNs of the entries they name.
         for (std::string& v : values) v = store_->find(*treeKeyOf(v))->dn;
+        e->memberKeys.clear();
       }
       Store::set(*e, id, std::move(values));
     }
     if (group) store_->indexMembers(*key, *e);
     store_->indexAccount(*key, *e);
+    if (indexed) store_->indexEntry(*node);
     store_->touch(*e);
   }
   if (unknown) return store_->fail(*unknown);
@@ -114,7 +122,7 @@ Hresult MemObject::commitNew() {
   if (user || group) Store::set(e, store_->idSid, {store_->newSid()});
   store_->indexAccount(*key, e);
   if (group) store_->indexMembers(*key, e);
-  store_->entries.emplace(*key, std::move(e));
+  store_->indexEntry(store_->insertEntry(*key, std::move(e)));
   isNew_ = false;
   loaded_ = false;
   cache_.clear();
@@ -279,18 +287,21 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   Store::Attr* values = Store::attr(*g, store_->idMember);
   if (add) {
     if (values == nullptr) {
+      g->memberKeys.clear();
       Store::set(*g, store_->idMember, {m->dn});
+      values = Store::attr(*g, store_->idMember);
     } else {
       values->values.push_back(m->dn);
     }
+    if (g->memberKeys.size() + 1 == values->values.size()) {
+      g->memberKeys.push_back(Store::memberKeyOf(m->dn));
+    } else {
+      g->memberKeys.clear();
+    }
     groupsOfMember.push_back(*key);
   } else {
-    if (values != nullptr) {
-      auto pos = std::find_if(values->values.begin(), values->values.end(),
-                              [&](const std::string& v) { return treeKeyOf(v) == memberKey; });
-      if (pos != values->values.end()) values->values.erase(pos);
-      if (values->values.empty()) Store::set(*g, store_->idMember, {});
-    }
+    const auto places = store_->memberPlaces(*g, *memberKey);
+    if (!places.empty()) store_->eraseMembers(*g, {places.front()});
     groupsOfMember.erase(std::remove(groupsOfMember.begin(), groupsOfMember.end(), *key),
                          groupsOfMember.end());
     if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);

@@ -79,16 +79,25 @@ std::optional<Failure> Store::checkValues(const std::string& key, const Entry& e
 
 void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
                         const std::string& newKey) {
-  std::vector<std::pair<std::string, Entry>> moved;
+  // The moved root changes its name; the entries below it keep every
+  // indexed value. Nodes are taken out and put back whole, so the indexes'
+  // references to them stay good.
+  if (Node* root = findNode(oldKey)) unindexEntry(*root);
+  std::vector<Tree::node_type> nodes;
+  std::vector<std::pair<std::string, Entry*>> moved;
   auto it = entries.lower_bound(oldKey);
   while (it != entries.end() && keyWithin(it->first, oldKey)) {
-    moved.emplace_back(it->first, std::move(it->second));
-    it = entries.erase(it);
+    auto next = std::next(it);
+    nodesByKey.erase(it->first);
+    nodes.push_back(entries.extract(it));
+    moved.emplace_back(nodes.back().key(), &nodes.back().mapped());
+    it = next;
   }
   auto rdnsNew = parseDn(newDn);
   const std::size_t oldDepth = depthOf(oldKey);
   std::unordered_map<std::string, std::string> rekey;
-  for (auto& [key, e] : moved) {
+  for (auto& [key, entry] : moved) {
+    Entry& e = *entry;
     unindexAccount(e);
     std::string suffix = key.substr(oldKey.size());
     const std::string k = newKey + suffix;
@@ -105,7 +114,7 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     rekey[key] = k;
   }
   std::unordered_map<std::string, Entry*> movedByKey;
-  for (auto& [key, e] : moved) movedByKey[key] = &e;
+  for (auto& [key, e] : moved) movedByKey[key] = e;
   auto groupEntry = [&](const std::string& groupKey) -> Entry* {
     auto m = movedByKey.find(groupKey);
     return m != movedByKey.end() ? m->second : find(groupKey);
@@ -119,10 +128,9 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     memberOf.erase(mo);
     for (std::string& g : groups) {
       if (Entry* ge = groupEntry(g)) {
-        if (Attr* m = attr(*ge, idMember)) {
-          for (std::string& v : m->values) {
-            if (treeKeyOf(v) == key) v = e.dn;
-          }
+        for (std::size_t place : memberPlaces(*ge, key)) {
+          attr(*ge, idMember)->values[place] = e->dn;
+          ge->memberKeys[place] = memberKeyOf(e->dn);
         }
       }
       auto r = rekey.find(g);
@@ -133,8 +141,8 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
   // Members of a moved group that stayed where they were: their index
   // entries name the group by its new key.
   for (auto& [key, e] : moved) {
-    if (!isGroup(e)) continue;
-    const Attr* m = attr(e, idMember);
+    if (!isGroup(*e)) continue;
+    const Attr* m = attr(*e, idMember);
     if (!m) continue;
     for (const std::string& v : m->values) {
       auto k = treeKeyOf(v);
@@ -147,16 +155,21 @@ void Store::moveSubtree(const std::string& oldKey, const std::string& newDn,
     }
   }
   for (auto& [k, groups] : remapped) memberOf[k] = std::move(groups);
-  for (auto& [key, e] : moved) {
-    const std::string& k = rekey[key];
-    indexAccount(k, e);
-    entries.emplace(k, std::move(e));
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    const std::string& k = rekey[moved[n].first];
+    indexAccount(k, nodes[n].mapped());
+    nodes[n].key() = k;
+    Node& node = *entries.insert(std::move(nodes[n])).position;
+    nodesByKey[node.first] = &node;
   }
+  if (Node* root = findNode(newKey)) indexEntry(*root);
 }
 
 void Store::removeEntry(const std::string& key) {
-  Entry* e = find(key);
-  if (!e) return;
+  Node* node = findNode(key);
+  if (!node) return;
+  unindexEntry(*node);
+  Entry* e = &node->second;
   unindexAccount(*e);
   if (isGroup(*e)) unindexMembers(key, *e);
   // Links to the entry go with it, as a domain controller drops them.
@@ -165,16 +178,11 @@ void Store::removeEntry(const std::string& key) {
     for (const std::string& g : mo->second) {
       Entry* ge = find(g);
       if (!ge) continue;
-      if (Attr* m = attr(*ge, idMember)) {
-        m->values.erase(std::remove_if(m->values.begin(), m->values.end(),
-                                       [&](const std::string& v) { return treeKeyOf(v) == key; }),
-                        m->values.end());
-        if (m->values.empty()) set(*ge, idMember, {});
-      }
+      eraseMembers(*ge, memberPlaces(*ge, key));
     }
     memberOf.erase(mo);
   }
-  entries.erase(key);
+  eraseEntry(key);
 }
 
 Store::Entry Store::makeEntry(const std::string& dn, const ClassDef& cls) {
@@ -200,6 +208,7 @@ Store::Entry Store::makeEntry(const std::string& dn, const ClassDef& cls) {
 void Store::freshDomain(const std::string& dn) {
   auto key = treeKeyOf(dn);
   if (!key || key->empty()) return freshDomain("DC=skole,DC=test");
+  nodesByKey.clear();
   entries.clear();
   memberOf.clear();
   samIndex.clear();
@@ -217,6 +226,7 @@ void Store::freshDomain(const std::string& dn) {
     const std::string cdn = std::string("CN=") + cn + "," + normalized;
     entries.emplace(*treeKeyOf(cdn), makeEntry(cdn, *classDef("container")));
   }
+  rebuildIndexes();
 }
 
 std::vector<DirAttribute> Store::allAttributes(const std::string& key, const Entry& e) const {
@@ -247,8 +257,7 @@ std::vector<std::string> Store::valuesOf(const std::string& key, const Entry& e,
     auto it = memberOf.find(key);
     if (it != memberOf.end()) {
       for (const std::string& g : it->second) {
-        auto ge = entries.find(g);
-        if (ge != entries.end()) out.push_back(ge->second.dn);
+        if (const Node* ge = findNode(g)) out.push_back(ge->second.dn);
       }
     }
     return out;
@@ -262,6 +271,37 @@ void Store::indexMembers(const std::string& groupKey, const Entry& group) {
   if (!m) return;
   for (const std::string& v : m->values) {
     if (auto k = treeKeyOf(v)) memberOf[*k].push_back(groupKey);
+  }
+}
+
+std::vector<std::size_t> Store::memberPlaces(Entry& group, const std::string& key) {
+  std::vector<std::size_t> places;
+  const Attr* m = attr(group, idMember);
+  if (!m) return places;
+  if (group.memberKeys.size() != m->values.size()) {
+    group.memberKeys.clear();
+    group.memberKeys.reserve(m->values.size());
+    for (const std::string& v : m->values) group.memberKeys.push_back(memberKeyOf(v));
+  }
+  const std::uint64_t wanted = hashText(key);
+  for (std::size_t k = 0; k < group.memberKeys.size(); ++k) {
+    if (group.memberKeys[k] == wanted && treeKeyOf(m->values[k]) == key) places.push_back(k);
+  }
+  return places;
+}
+
+void Store::eraseMembers(Entry& group, const std::vector<std::size_t>& places) {
+  Attr* m = attr(group, idMember);
+  if (!m || places.empty()) return;
+  const bool inStep = group.memberKeys.size() == m->values.size();
+  for (auto it = places.rbegin(); it != places.rend(); ++it) {
+    m->values.erase(m->values.begin() + static_cast<std::ptrdiff_t>(*it));
+    if (inStep) group.memberKeys.erase(group.memberKeys.begin() + static_cast<std::ptrdiff_t>(*it));
+  }
+  if (!inStep) group.memberKeys.clear();
+  if (m->values.empty()) {
+    set(group, idMember, {});
+    group.memberKeys.clear();
   }
 }
 

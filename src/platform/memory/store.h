@@ -76,7 +76,7 @@ inline bool equalFolded(std::string_view value, std::string_view folded) {
 // joined by \x01 (below every character a key can hold otherwise), so a
 // subtree is one contiguous range of the map and parents sort before their
 // children. Byte order of UTF-8 is code point order.
-inline std::optional<std::string> treeKeyOf(std::string_view dn) {
+inline std::optional<std::string> parsedTreeKeyOf(std::string_view dn) {
   auto rdns = parseDn(dn);
   if (!rdns) return std::nullopt;
   std::string key;
@@ -87,6 +87,67 @@ inline std::optional<std::string> treeKeyOf(std::string_view dn) {
     key += escapeDnValue(foldCase(it->value));
   }
   return key;
+}
+
+// The same key made in one pass, for a DN of plain ASCII without blanks,
+// quotes or characters that need escaping (as the directory writes every
+// DN of an account); nullopt for any other DN. A lookup by DN is the most
+// frequent thing the directory does.
+inline std::optional<std::string> plainTreeKeyOf(std::string_view dn) {
+  if (dn.empty()) return std::nullopt;
+  for (char c : dn) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+        c == ';' || c == '#') {
+      return std::nullopt;
+    }
+  }
+  std::string key;
+  key.reserve(dn.size());
+  std::size_t end = dn.size();
+  while (true) {
+    const auto comma = dn.rfind(',', end - 1);
+    const std::size_t start = comma == std::string_view::npos ? 0 : comma + 1;
+    const std::string_view rdn = dn.substr(start, end - start);
+    const auto eq = rdn.find('=');
+    if (eq == std::string_view::npos || eq == 0) return std::nullopt;
+    for (char c : rdn.substr(0, eq)) {
+      const bool typeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                            (c >= '0' && c <= '9') || c == '-' || c == '.';
+      if (!typeChar) return std::nullopt;
+    }
+    if (!key.empty()) key += kKeySeparator;
+    for (char c : rdn) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (comma == std::string_view::npos) return key;
+    if (comma == 0) return std::nullopt;
+    end = comma;
+  }
+}
+
+inline std::optional<std::string> treeKeyOf(std::string_view dn) {
+  if (auto key = plainTreeKeyOf(dn)) return key;
+  return parsedTreeKeyOf(dn);
+}
+
+// The value of a DN's first RDN when it has no escapes or quotes
+// ("CN=Person,CN=Schema,…" -> "Person"), found without parsing the whole DN:
+// every user of a large listing is tested against its objectCategory.
+inline std::optional<std::string_view> plainLeafValue(std::string_view dn) {
+  const auto eq = dn.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  const auto comma = dn.find(',', eq + 1);
+  std::string_view v = dn.substr(eq + 1, comma == std::string_view::npos ? comma : comma - eq - 1);
+  if (v.find_first_of("\\\"+;") != std::string_view::npos) return std::nullopt;
+  return trim(v);
+}
+
+// The folded first RDN value of an objectCategory DN, which the short form
+// of a filter ("objectCategory=person") compares with.
+inline std::optional<std::string> categoryLeafOf(std::string_view dn) {
+  if (auto leaf = plainLeafValue(dn)) return foldCase(*leaf);
+  auto rdns = parseDn(dn);
+  if (!rdns || rdns->empty()) return std::nullopt;
+  return foldCase(rdns->front().value);
 }
 
 inline std::size_t depthOf(std::string_view key) {
@@ -125,9 +186,15 @@ inline std::uint64_t splitMix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+inline constexpr std::uint64_t kHashStart = 1469598103934665603ull;
+
+inline std::uint64_t hashStep(std::uint64_t h, char c) {
+  return (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+}
+
 inline std::uint64_t hashText(std::string_view s) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  std::uint64_t h = kHashStart;
+  for (char c : s) h = hashStep(h, c);
   return h;
 }
 
@@ -199,18 +266,46 @@ inline Failure ldapFailure(int ldapResult, std::string text) {
   return Failure{hresultFromLdap(ldapResult), std::move(text)};
 }
 
+// How an indexed attribute's values are compared, as the filter evaluator
+// compares them: folded text, DNs by their tree key, and objectCategory's
+// short form by the folded value of the DN's first RDN.
+enum class IndexForm : std::uint8_t { kText, kDn, kCategoryLeaf };
+
 struct Store {
   struct Attr {
     AttrId id;
     std::vector<std::string> values;
   };
+  // One value an entry is found by in the equality indexes, and the entry's
+  // place in that value's list (so leaving the list costs the same at any
+  // size).
+  struct Posting {
+    std::uint64_t key;
+    std::uint32_t place;
+  };
   struct Entry {
     std::string dn;
     std::vector<Attr> attrs;
+    std::vector<Posting> postings;
+    // A group's member values as hashed tree keys, in their order, so the
+    // values naming one entry are found without parsing every DN of a large
+    // group. Kept in step with the values, or cleared and made again when
+    // its length differs from theirs.
+    std::vector<std::uint64_t> memberKeys;
+  };
+  using Tree = std::map<std::string, Entry>;
+  using Node = Tree::value_type;
+  struct IndexSlot {
+    AttrId id;
+    IndexForm form;
+    std::size_t table;  // mixed into the posting keys of its values
   };
 
   explicit Store(const MemoryDirectoryOptions& o)
-      : schema(o.mailAttributes), clock(o.clock), dnsHostOption(o.dnsHostName) {
+      : schema(o.mailAttributes),
+        clock(o.clock),
+        dnsHostOption(o.dnsHostName),
+        indexedNames(o.indexedAttributes) {
     idObjectClass = *schema.find("objectClass");
     idName = *schema.find("name");
     idDn = *schema.find("distinguishedName");
@@ -243,11 +338,31 @@ struct Store {
   std::string domainSid;  // binary
   std::uint64_t usn = 1;
   std::uint32_t nextRid = 1104;
-  std::map<std::string, Entry> entries;
+  Tree entries;
+  // The entries by key, for the lookups that need no tree order: a tree
+  // lookup's cost grows with the tree (and misses the cache on every level
+  // of a large one).
+  std::unordered_map<std::string_view, Node*> nodesByKey;
   std::unordered_map<std::string, std::vector<std::string>> memberOf;  // member key -> group keys
   std::unordered_map<std::string, std::string> samIndex;  // folded sAMAccountName -> key
   std::unordered_map<std::string, std::string> upnIndex;  // folded userPrincipalName -> key
   std::unordered_map<std::thread::id, DirectoryError> errors;
+  // The equality indexes: for each indexed attribute and value (hashed
+  // together), the entries that hold it. A search takes its candidates from
+  // here and still evaluates its whole filter on each, so two values that
+  // hash alike cost time, never a wrong answer. That lets the names
+  // (sAMAccountName, cn, name), which are mostly one value per account,
+  // share one table: an account is listed once under its name.
+  std::vector<std::string> indexedNames;  // besides the built-in ones
+  std::vector<IndexSlot> indexSlots;
+  std::unordered_map<std::uint64_t, std::vector<Node*>> postingLists;
+  // The last DN value indexed in each DN form, with its folded key.
+  struct DnMemo {
+    bool valid = false;
+    std::string value;
+    std::optional<std::string> folded;
+  };
+  DnMemo dnMemo[2];
 
   AttrId idObjectClass, idName, idDn, idMemberOf, idMember, idSam, idUpn, idUac, idCategory, idGuid,
       idSid, idCreated, idChanged, idUsnCreated, idUsnChanged, idPwdLastSet, idGroupType,
@@ -296,8 +411,27 @@ struct Store {
   // -- entries and attributes ---------------------------------------------
 
   Entry* find(const std::string& key) {
-    auto it = entries.find(key);
-    return it == entries.end() ? nullptr : &it->second;
+    Node* node = findNode(key);
+    return node ? &node->second : nullptr;
+  }
+  Node* findNode(std::string_view key) {
+    auto it = nodesByKey.find(key);
+    return it == nodesByKey.end() ? nullptr : it->second;
+  }
+  const Node* findNode(std::string_view key) const {
+    auto it = nodesByKey.find(key);
+    return it == nodesByKey.end() ? nullptr : it->second;
+  }
+  // Adding and deleting go through these, so the lookup by key stays in
+  // step with the tree; a move and a whole new tree keep it themselves.
+  Node& insertEntry(std::string key, Entry e) {
+    Node& node = *entries.emplace(std::move(key), std::move(e)).first;
+    nodesByKey[node.first] = &node;
+    return node;
+  }
+  void eraseEntry(const std::string& key) {
+    nodesByKey.erase(key);
+    entries.erase(key);
   }
 
   static Attr* attr(Entry& e, AttrId id) {
@@ -363,6 +497,18 @@ struct Store {
 
   void indexMembers(const std::string& groupKey, const Entry& group);
 
+  static std::uint64_t memberKeyOf(std::string_view memberDn) {
+    auto key = treeKeyOf(memberDn);
+    return key ? hashText(*key) : 0;
+  }
+
+  // The places of the group's member values that name the entry at key, in
+  // order.
+  std::vector<std::size_t> memberPlaces(Entry& group, const std::string& key);
+
+  // Removes the member values at the places (in order) from the group.
+  void eraseMembers(Entry& group, const std::vector<std::size_t>& places);
+
   void unindexMembers(const std::string& groupKey, const Entry& group);
 
   void indexAccount(const std::string& key, const Entry& e) {
@@ -378,6 +524,52 @@ struct Store {
     const std::string upn = first(e, idUpn);
     if (!upn.empty()) upnIndex.erase(foldCase(upn));
   }
+
+  // -- equality indexes -----------------------------------------------------
+
+  // Resolves the indexed attributes against the schema and indexes every
+  // entry afresh: after the schema or the whole tree changed.
+  void rebuildIndexes();
+
+  // The table that indexes an attribute compared in the given form.
+  [[nodiscard]] std::optional<std::size_t> tableOf(AttrId id, IndexForm form) const {
+    for (const IndexSlot& slot : indexSlots) {
+      if (slot.id == id && slot.form == form) return slot.table;
+    }
+    return std::nullopt;
+  }
+  [[nodiscard]] bool isIndexed(AttrId id) const {
+    for (const IndexSlot& slot : indexSlots) {
+      if (slot.id == id) return true;
+    }
+    return false;
+  }
+
+  static std::uint64_t postingKey(std::size_t table, std::string_view folded) {
+    return splitMix(hashText(folded) + table * 0x9E3779B97F4A7C15ull);
+  }
+  // postingKey(table, foldCase(value)), without making the folded copy of
+  // ASCII text.
+  static std::uint64_t foldedPostingKey(std::size_t table, std::string_view value) {
+    if (!isAscii(value)) return postingKey(table, foldCase(value));
+    std::uint64_t h = kHashStart;
+    for (char c : value) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      h = hashStep(h, c);
+    }
+    return splitMix(h + table * 0x9E3779B97F4A7C15ull);
+  }
+
+  // The entries holding the value of a posting key; null when none does.
+  [[nodiscard]] const std::vector<Node*>* postingList(std::uint64_t key) const {
+    auto it = postingLists.find(key);
+    return it == postingLists.end() ? nullptr : &it->second;
+  }
+
+  // An entry joins the lists of the values it holds now, or leaves all of
+  // its lists: around every change of an indexed value and of its DN.
+  void indexEntry(Node& node);
+  void unindexEntry(Node& node);
 
   // -- validation of values ---------------------------------------------------
 
