@@ -1,5 +1,6 @@
 #include "platform/windows/registry_keys.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/windows/wide.h"
@@ -42,9 +43,11 @@ std::string RegistryKeys::valueBytes(const KeyValue& value) const {
                        static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
   }
   std::wstring text = toWide(value.text);
+  std::size_t chars = text.size() + 1;
   if (auto it = opt_.bufferChars.find(value.name); it != opt_.bufferChars.end()) {
-    text.resize(std::max(text.size() + 1, it->second), L'\0');
+    chars = std::max(chars, it->second);
   }
+  text.resize(chars, L'\0');
   std::string bytes;
   bytes.reserve(text.size() * 2);
   for (wchar_t c : text) {

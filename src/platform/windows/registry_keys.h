@@ -4,7 +4,10 @@
 //   DataPath           REG_EXPAND_SZ, the whole 260-character buffer: the
 //                      path, then zeros up to 260 characters (a longer path
 //                      is stored whole, with one terminator)
-//   other texts        REG_EXPAND_SZ, the text without its terminator
+//   other texts        REG_EXPAND_SZ, the text and its terminator (Windows
+//                      adds a terminator left out of the length whenever the
+//                      next character in memory is zero, so the length is
+//                      given with it rather than left to what follows)
 //   TypesSupported     REG_DWORD, 4 bytes
 //
 // Results are Win32 error codes (ERROR_FILE_NOT_FOUND, 2, for a missing key
