@@ -1,6 +1,7 @@
 #include "platform/windows/winhttp_client.h"
 
 // clang-format off
+#include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
 #include <winhttp.h>
@@ -50,12 +51,18 @@ std::string errorText(DWORD code) {
   return "WinHTTP error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
 }
 
+// Wine's WinHTTP passes some socket errors through as they are, so those
+// count the same as WinHTTP's own.
 HttpFailure classify(DWORD code) {
   switch (code) {
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
       return HttpFailure::kTimeout;
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
     case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
       return HttpFailure::kConnect;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
@@ -297,6 +304,9 @@ HttpResponse WinHttpClient::send(const HttpRequest& request) {
   WinHttpSetOption(req.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
   DWORD noCookies = WINHTTP_DISABLE_COOKIES;
   WinHttpSetOption(req.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies);
+  // Waiting for the answer has a time-out of its own, apart from the reads.
+  DWORD waitMs = static_cast<DWORD>(ms);
+  WinHttpSetOption(req.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &waitMs, sizeof waitMs);
   SecureFailure secure;
   WinHttpSetStatusCallback(req.get(), onStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
 
