@@ -7,6 +7,7 @@
 #include <winhttp.h>
 // clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -283,7 +284,9 @@ HttpResponse WinHttpClient::send(const HttpRequest& request) {
     }
   }
 
-  const long long seconds = request.timeout.count() > 0 ? request.timeout.count() : 60;
+  // WinHTTP counts milliseconds in an int: a day is the longest wait it is given.
+  const long long seconds =
+      request.timeout.count() > 0 ? std::min<long long>(request.timeout.count(), 86400) : 60;
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
   const int ms = static_cast<int>(seconds * 1000);
 
