@@ -32,6 +32,7 @@ void DirectoryChoice::open(Runtime& rt) {
     std::string error;
     MemoryDirectoryOptions options;
     options.clock = rt.ports.clock;
+    options.log = &rt.log;
     std::unique_ptr<MemoryDirectory> memory = openMemoryDirectory(snapshotPath_, options, &error);
     if (memory) {
       memory_ = memory.get();

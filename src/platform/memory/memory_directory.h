@@ -25,6 +25,7 @@
 
 #include "directory/directory.h"
 #include "ports/clock.h"
+#include "ports/log_sink.h"
 
 namespace tv {
 
@@ -37,6 +38,8 @@ struct MemoryDirectoryOptions {
   bool mailAttributes = false;  // msExchHideFromAddressLists, homeMDB, extensionAttribute1-15
   std::string dnsHostName;      // "" : "dc1." + the DNS domain
   Clock* clock = nullptr;       // null: the system's time
+  // Where a snapshot load tells what it had to add (null: nowhere).
+  LogSink* log = nullptr;
 };
 
 class MemoryDirectory : public Directory {
@@ -50,6 +53,10 @@ class MemoryDirectory : public Directory {
   // Replaces the tree by an LDIF snapshot; "" on success, else why not
   // ("line 12: …"), with the tree left as it was. Attributes of the snapshot
   // that the schema lacks are added to it: the snapshot's directory had them.
+  // What a domain controller always holds and a snapshot written by hand may
+  // lack is filled in: every object's objectGUID, and each account's and
+  // group's objectSid (in the domain's form) and objectCategory; the log is
+  // told how many objects were filled.
   [[nodiscard]] std::string loadLdif(std::string_view text);
   [[nodiscard]] std::string saveLdif() const;
 
@@ -67,6 +74,7 @@ class MemoryDirectory : public Directory {
  private:
   // The tree and its rules, shared with the objects bound from it.
   std::shared_ptr<memdir::Store> store_;
+  LogSink* log_ = nullptr;
 };
 
 // Opens the snapshot at path; a file that does not exist gives a fresh
