@@ -22,6 +22,15 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
   const std::string& login = dirUser.accountName;
   auto found = findUserByLogin(rt, t.defaultNamingContext, login);
   if (!found.ok()) return kSOk;
+  if (!dirUser.protection.empty()) {
+    refuseProtected(rt, "NedlaegBruger", login, dirUser.path, dirUser.protection);
+    return kSOk;
+  }
+  if (!found.value.protection.empty()) {
+    refuseProtected(rt, "NedlaegBruger", login, found.value.object->adsPath(),
+                    found.value.protection);
+    return kSOk;
+  }
   std::unique_ptr<DirObject>& object = found.value.object;
   if (ValidBWUser(rt, *object) == 0) {
     if (s.LogLevel >= 1) {
