@@ -797,7 +797,7 @@ TEST_P(DirectoryConformance, ExtendedErrorCodeOfEachFailure) {
       {"empty login", [&] { return commit(anbe, "sAMAccountName", {""}); }, kInvalidAttributeSyntax,
        0x200B},
       {"attribute the schema lacks", [&] { return commit(anbe, "tavlevagtTest", {"x"}); },
-       kNoAttributeOrValue, 0x200A},
+       kNoAttributeOrValue, 0x57},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.fail(), c.hr) << c.what;

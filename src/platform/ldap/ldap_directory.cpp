@@ -228,8 +228,12 @@ class LdapDirectory final : public Directory {
     }
     return hresultOfLdap(rc);
   }
-  Hresult fail(Hresult hr, int code, std::string text) {
+  // The extended error as the Windows directory interfaces give it: the
+  // code the server's diagnostic text begins with ("00002071: …"), or the
+  // HRESULT's own, so the log reads as it does for the memory directory.
+  Hresult fail(Hresult hr, std::string text) {
     std::lock_guard lock(errorMutex_);
+    const long code = extendedErrorCode(hr, text);
     errors_[std::this_thread::get_id()] = DirectoryError{code, std::move(text), kProvider};
     return hr;
   }
@@ -311,7 +315,7 @@ void LdapDirectory::recordLdapError(int rc, LDAP* ld, const std::string& context
     text = generic + ": " + text;
   }
   if (!context.empty()) text = context + ": " + text;
-  fail(hresultOfLdap(rc), windowsLdapCode(rc), text);
+  fail(hresultOfLdap(rc), text);
 }
 
 int LdapDirectory::connect() {
@@ -319,7 +323,7 @@ int LdapDirectory::connect() {
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, opt_.uris.c_str());
   if (rc != LDAP_SUCCESS) {
-    fail(hresultOfLdap(rc), windowsLdapCode(rc),
+    fail(hresultOfLdap(rc),
          "ldap_initialize(" + opt_.uris + "): " + std::string(ldap_err2string(rc)));
     log_.write(lvl::kFile | lvl::kError, format("** Fejl: Ugyldig LdapServer '%s': %s\n",
                                                 opt_.uris.c_str(), ldap_err2string(rc)));
@@ -378,9 +382,8 @@ int LdapDirectory::connect() {
   if (opt_.simple) {
     // A simple bind sends the password itself; never in clear text.
     if (!ldap_tls_inplace(ld)) {
-      fail(hresultFromLdap(13), 13,
-           "simple bind refused: the connection to " + opt_.uris +
-               " is not encrypted (use ldaps:// or LdapStartTls)");
+      fail(hresultFromLdap(13), "simple bind refused: the connection to " + opt_.uris +
+                                    " is not encrypted (use ldaps:// or LdapStartTls)");
       log_.write(lvl::kFile | lvl::kError,
                  format("** Fejl: LDAP-login med adgangskode afvist: forbindelsen til %s er ikke "
                         "krypteret (brug ldaps:// eller LdapStartTls).\n",
@@ -693,7 +696,7 @@ DirResult<std::unique_ptr<DirObject>> LdapDirectory::bind(std::string_view path)
   const bool root = equalsIgnoreCase(path, kRootDsePath) || equalsIgnoreCase(path, "RootDSE");
   const std::string dn = root ? "" : ldap::wireDn(dnFromPath(path));
   if (!root && (dn.empty() || !parseDn(dn))) {
-    return {fail(kEAdsBadPathname, 34, "not a directory path: " + std::string(path)), nullptr};
+    return {fail(kEAdsBadPathname, "not a directory path: " + std::string(path)), nullptr};
   }
   std::vector<DirAttribute> attrs;
   const int rc = readEntry(dn, {}, &attrs);
@@ -705,7 +708,7 @@ DirResult<std::unique_ptr<DirObject>> LdapDirectory::bind(std::string_view path)
 }
 
 DirResult<std::unique_ptr<DirObject>> LdapDirectory::bindRow(const SearchRow& row) {
-  if (row.dn.empty()) return {fail(kEAdsBadPathname, 34, "a search row without a DN"), nullptr};
+  if (row.dn.empty()) return {fail(kEAdsBadPathname, "a search row without a DN"), nullptr};
   auto obj = std::make_unique<LdapObject>(*this, row.dn, false, false);
   obj->seed(row);
   succeed();
@@ -747,7 +750,7 @@ DirResult<std::string> LdapDirectory::canonicalName(std::string_view dnText) {
   std::vector<DirAttribute> attrs;
   const int rc = readEntry(dn, {"canonicalName"}, &attrs);
   if (rc == LDAP_NO_SUCH_OBJECT || rc == LDAP_INVALID_DN_SYNTAX) {
-    return {fail(kNameNotFound, windowsLdapCode(rc), "name translation: no object " + dn), ""};
+    return {fail(kNameNotFound, "name translation: no object " + dn), ""};
   }
   if (rc != LDAP_SUCCESS) return {hresultOfLdap(rc), ""};
   std::string own = canonicalNameOf(dn);
@@ -792,8 +795,7 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
   for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
     if (equalsIgnoreCase(it->attr, attr)) {
       if (it->values.empty()) {
-        *hr =
-            dir_.fail(kEAdsPropertyNotFound, 16, "property not in the cache: " + std::string(attr));
+        *hr = dir_.fail(kEAdsPropertyNotFound, "property not in the cache: " + std::string(attr));
         return nullptr;
       }
       return &it->values;
@@ -816,7 +818,7 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
     setLoaded(std::move(attrs));
     if (const auto* v = find()) return v;
   }
-  *hr = dir_.fail(kEAdsPropertyNotFound, 16, "property not in the cache: " + std::string(attr));
+  *hr = dir_.fail(kEAdsPropertyNotFound, "property not in the cache: " + std::string(attr));
   return nullptr;
 }
 
@@ -836,7 +838,7 @@ DirResult<std::int64_t> LdapObject::getInt(std::string_view attr) {
   const std::string& s = v->front();
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
   if (ec != std::errc() || end != s.data() + s.size()) {
-    return {dir_.fail(kEAdsCantConvertDatatype, 0, "not a number: " + std::string(attr)), 0};
+    return {dir_.fail(kEAdsCantConvertDatatype, "not a number: " + std::string(attr)), 0};
   }
   dir_.succeed();
   return {kSOk, n};
@@ -856,9 +858,9 @@ AdsType LdapObject::typeOf(std::string_view attr) {
 }
 
 Hresult LdapObject::putAll(std::string_view attr, std::vector<std::string> values) {
-  if (rootDse_) return dir_.fail(kEAdsPropertyNotSupported, 53, "the RootDSE cannot be changed");
+  if (rootDse_) return dir_.fail(kEAdsPropertyNotSupported, "the RootDSE cannot be changed");
   if (!ldap::isAttributeName(attr)) {
-    return dir_.fail(kEInvalidArg, 21, "not an attribute name: " + std::string(attr));
+    return dir_.fail(kEInvalidArg, "not an attribute name: " + std::string(attr));
   }
   std::erase_if(queue_, [&](const Change& c) { return equalsIgnoreCase(c.attr, attr); });
   queue_.push_back({std::string(attr), std::move(values)});
@@ -911,7 +913,7 @@ Hresult LdapObject::setInfo() {
   if (!unknown.empty()) {
     std::string names;
     for (const std::string& n : unknown) names += (names.empty() ? "" : ", ") + n;
-    return dir_.fail(kNoAttributeOrValue, 16,
+    return dir_.fail(kNoAttributeOrValue,
                      "00000057: not in the directory's schema, not written: " + names);
   }
   dir_.succeed();
@@ -919,7 +921,7 @@ Hresult LdapObject::setInfo() {
 }
 
 Hresult LdapObject::unsaved() {
-  return dir_.fail(kEAdsObjectUnbound, 0, "the object is not saved in the directory yet");
+  return dir_.fail(kEAdsObjectUnbound, "the object is not saved in the directory yet");
 }
 
 DirResult<std::unique_ptr<DirObject>> LdapObject::create(std::string_view cls,
@@ -927,7 +929,7 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::create(std::string_view cls,
   if (new_ || rootDse_) return {unsaved(), nullptr};
   const auto parsed = parseDn(rdn);
   if (cls.empty() || !parsed || parsed->size() != 1) {
-    return {dir_.fail(kEAdsBadPathname, 34, "not a relative name: " + std::string(rdn)), nullptr};
+    return {dir_.fail(kEAdsBadPathname, "not a relative name: " + std::string(rdn)), nullptr};
   }
   auto child =
       std::make_unique<LdapObject>(dir_, ldap::wireRdn(parsed->front()) + "," + dn_, true, false);
@@ -943,7 +945,7 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::moveHere(std::string_view sour
   std::string rdn = newRdn.empty() ? leafRdn(source) : std::string(newRdn);
   const auto parsed = parseDn(rdn);
   if (source.empty() || !parsed || parsed->size() != 1) {
-    return {dir_.fail(kEAdsBadPathname, 34, "cannot move " + source + " as " + rdn), nullptr};
+    return {dir_.fail(kEAdsBadPathname, "cannot move " + source + " as " + rdn), nullptr};
   }
   rdn = ldap::wireRdn(parsed->front());
   const int rc = dir_.call([&](LDAP* ld) {
@@ -958,7 +960,7 @@ Hresult LdapObject::deleteChild(std::string_view, std::string_view rdn) {
   if (new_ || rootDse_) return unsaved();
   const auto parsed = parseDn(rdn);
   if (!parsed || parsed->size() != 1) {
-    return dir_.fail(kEAdsBadPathname, 34, "not a relative name: " + std::string(rdn));
+    return dir_.fail(kEAdsBadPathname, "not a relative name: " + std::string(rdn));
   }
   const std::string child = ldap::wireRdn(parsed->front()) + "," + dn_;
   return dir_.outcome(
@@ -982,7 +984,7 @@ Hresult LdapObject::setPassword(std::string_view password) {
   if (new_ || rootDse_) return unsaved();
   if (!dir_.encrypted()) {
     // The password would cross the network readable by anyone on the way.
-    return dir_.fail(hresultFromLdap(13), 13,
+    return dir_.fail(hresultFromLdap(13),
                      "password not sent: the connection is not encrypted (use ldaps:// or "
                      "LdapStartTls)");
   }

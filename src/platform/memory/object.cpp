@@ -23,8 +23,8 @@ Hresult MemObject::setInfo() {
     auto id = store_->schema.find(c.attr);
     if (!id) {
       if (!unknown) {
-        unknown =
-            ldapFailure(ldaprc::kNoSuchAttribute, "no attribute " + c.attr + " in the schema");
+        unknown = ldapFailure(ldaprc::kNoSuchAttribute,
+                              "00000057: no attribute " + c.attr + " in the schema");
       }
       continue;
     }
@@ -97,8 +97,8 @@ Hresult MemObject::commitNew() {
   for (const Change& c : queue) {
     auto id = store_->schema.find(c.attr);
     if (!id) {
-      return store_->fail(
-          ldapFailure(ldaprc::kNoSuchAttribute, "no attribute " + c.attr + " in the schema"));
+      return store_->fail(ldapFailure(ldaprc::kNoSuchAttribute,
+                                      "00000057: no attribute " + c.attr + " in the schema"));
     }
     if (*id == store_->idObjectClass || c.clear) continue;
     if (auto f = store_->checkValues(*key, e, *id, c.values, true, false)) return store_->fail(*f);
