@@ -97,4 +97,22 @@ Hresult hresultFromLdap(int ldapResult) {
   return hresultFromWin32(ldapErrorToWin32(ldapResult));
 }
 
+long extendedErrorCode(Hresult hr, std::string_view text) {
+  // Eight hexadecimal digits and a colon, as in "00002071: UpdErr: …".
+  constexpr std::size_t kDigits = 8;
+  const long own = static_cast<long>(static_cast<std::uint32_t>(hr) & 0xFFFF);
+  if (text.size() <= kDigits || text[kDigits] != ':') return own;
+  std::uint32_t code = 0;
+  for (std::size_t i = 0; i < kDigits; ++i) {
+    const char c = text[i];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (digit < 0) return own;
+    code = code * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return static_cast<long>(code);
+}
+
 }  // namespace tv

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tv {
 
@@ -107,5 +108,13 @@ inline constexpr int kConnectError = 91;
 
 // hresultFromWin32(ldapErrorToWin32(ldapResult)).
 [[nodiscard]] Hresult hresultFromLdap(int ldapResult);
+
+// The extended error code a directory gives beside a failure, as the Windows
+// directory interfaces give it: the Win32 code a domain controller's
+// diagnostic text begins with ("0000052D: Constraint violation …" gives
+// 0x52D), or, for a text without one, the code part of the HRESULT. Every
+// adapter reports its failures so, and the log's "Error Code" line reads
+// alike whichever directory answered.
+[[nodiscard]] long extendedErrorCode(Hresult hr, std::string_view text);
 
 }  // namespace tv

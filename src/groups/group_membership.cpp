@@ -38,7 +38,13 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
   } else {
     // Only the path is wanted: reading the account as well would cost a
     // second round trip per pupil on a school's first sync.
-    auto user = findUserPathByLogin(rt, t.defaultNamingContext, login);
+    std::string protection;
+    auto user = findUserPathByLogin(rt, t.defaultNamingContext, login, &protection);
+    if (!protection.empty()) {
+      // Not cached, so every group list that names the account says so.
+      refuseProtected(rt, "TilfoejGruppeMedlem", login, user.value, protection);
+      return 1;
+    }
     if (user.ok()) userPath = user.value;
     if (cache != nullptr) cache->userPaths.emplace(login, userPath);
   }
@@ -113,14 +119,17 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
   if (groupList.empty()) return kSOk;
   if (rt.ports.directory == nullptr) return kEFail;
   std::string userPath;
+  std::string protection;
   if (user != nullptr) {
     userPath = user->adsPath();
+    protection = accountProtection(*user);
   } else {
     const std::string containers[] = {userContainer(rt, login), t.inactivePath, t.archivePath};
     for (const std::string& container : containers) {
       const std::string path = pathFromDn("CN=" + escapeDnValue(login) + "," + container);
-      if (rt.ports.directory->bind(path).ok()) {
+      if (auto bound = rt.ports.directory->bind(path); bound.ok()) {
         userPath = path;
+        protection = accountProtection(*bound.value);
         break;
       }
     }
@@ -134,6 +143,10 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
       }
       return kEFail;
     }
+  }
+  if (!protection.empty()) {
+    refuseProtected(rt, "FjernGruppeMedlem", login, userPath, protection);
+    return kEAccessDenied;
   }
 
   Hresult last = kSOk;

@@ -130,10 +130,13 @@ int OpretGruppe(Runtime& rt, const std::string& name, const std::string* descrip
   }
   if (s.UniversalGroups) (void)g.put("groupType", kUniversalGroupType);
   hr = g.setInfo();
-  if (hr < 0) rt.log.reportHresult(hr, "\n** Fejl: OpretGruppe(UniversalGroups) - SetInfo()\n");
+  if (hr < 0) {
+    // The follow-ups come only after a commit that went through, this one as
+    // much as the first: the group is left as the directory holds it.
+    rt.log.reportHresult(hr, "\n** Fejl: OpretGruppe(UniversalGroups) - SetInfo()\n");
+    return 1;
+  }
 
-  // The group exists from the first commit on, so its folder, share and
-  // address follow even when only its type could not be set.
   if (s.OpretShareGruppe != 0) {
     CreateSecureGroupFolder(rt, name);
     if (s.OpretShareGruppe == 1) GroupShare(rt, name, false);

@@ -140,6 +140,12 @@ SectionEnd buildFileUserList(Runtime& rt, JobReader& reader, JobLine& line,
           line.number, reader.name().c_str(), user.fieldCount, minimum);
       continue;
     }
+    // No account can be named by nothing; the directory refuses an empty name.
+    if (trim(user.login).empty()) {
+      rt.log.message(lvl::kFile, "** Fejl: Linje %ld i %s har intet login; linjen springes over.\n",
+                     line.number, reader.name().c_str());
+      continue;
+    }
     if (isExcepted(rt.log, logLevel, user.login, exceptions)) {
       if (logLevel >= 1) rt.log.message(lvl::kFile, "Bruger %s undtaget\n", user.login.c_str());
       continue;

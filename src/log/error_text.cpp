@@ -77,6 +77,29 @@ std::string win32ErrorText(std::uint32_t code) {
   return it == kTexts.end() ? std::string() : std::string(it->second);
 }
 
+namespace {
+
+class Win32Category final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "win32"; }
+  std::string message(int code) const override {
+    const auto c = static_cast<std::uint32_t>(code);
+    std::string text = win32ErrorText(c);
+    return text.empty() ? "(Error " + std::to_string(c) + ")" : text;
+  }
+};
+
+}  // namespace
+
+const std::error_category& win32Category() {
+  static const Win32Category kCategory;
+  return kCategory;
+}
+
+SystemError win32Error(std::uint32_t code) {
+  return {static_cast<int>(code), win32Category()};
+}
+
 std::string adsErrorText(Hresult hr) {
   static constexpr const char* kTexts[] = {
       "An invalid directory pathname was passed",

@@ -35,6 +35,7 @@ SystemError Log::lastError() {
 }
 
 std::string Log::systemText(const SystemError& error) const {
+  if (error.category() == win32Category()) return error.message() + "\n";
   if (opt_.system != nullptr) return opt_.system->errorText(error);
   return error.message() + "\n";
 }
@@ -67,7 +68,16 @@ void Log::vmessage(unsigned level, const char* fmt, va_list args) {
   const SystemError savedError = tLastError;
   std::string text = cutBytes(vformat(fmt, args), kMessageMax);
   if ((level & lvl::kSystemText) != 0) {
-    text = cutBytes(text + " (" + systemText(savedError) + ")", kMessageMax);
+    std::string system = systemText(savedError);
+    // A message that ends its own line gets the text on a line of its own,
+    // closed before the text's line break: otherwise the ")" would open the
+    // next message's line.
+    if (text.ends_with('\n') && system.ends_with('\n')) {
+      system.pop_back();
+      text = cutBytes(text + " (" + system + ")\n", kMessageMax);
+    } else {
+      text = cutBytes(text + " (" + system + ")", kMessageMax);
+    }
   }
   // One message at a time through every output, so the file, the event log and
   // the console see the same order; a message waits rather than being lost.
@@ -219,8 +229,12 @@ void Log::reportHresult(Hresult hr, const char* fmt, ...) {
   }
   if (directoryError_) {
     if (auto e = directoryError_()) {
-      block += format("Error Code: %ld\nError Text: %sProvider: %s\n\n", e->code,
-                      cutChars(e->text, 259).c_str(), cutChars(e->provider, 259).c_str());
+      // The platform's texts end with a line break, so "Provider:" starts a
+      // line of its own; a directory's text without one gets it here.
+      std::string text = cutChars(e->text, 259);
+      if (!text.ends_with('\n')) text += '\n';
+      block += format("Error Code: %ld\nError Text: %sProvider: %s\n\n", e->code, text.c_str(),
+                      cutChars(e->provider, 259).c_str());
     }
   }
   message(35, "%s", cutBytes(block, kReportMax).c_str());

@@ -109,6 +109,13 @@ class Log : public LogSink {
 // Windows' text for a Win32 error code the program can meet, or "" when unknown.
 [[nodiscard]] std::string win32ErrorText(std::uint32_t code);
 
+// A Windows error the program names itself where it does what a Windows call
+// does (an account name that maps to no identifier), so the log gives the
+// text that call's failure gives, on every platform.
+[[nodiscard]] const std::error_category& win32Category();
+[[nodiscard]] SystemError win32Error(std::uint32_t code);
+inline constexpr std::uint32_t kErrorNoneMapped = 1332;
+
 // The directory-service text of 0x80005000 + index, or "" outside the table.
 [[nodiscard]] std::string adsErrorText(Hresult hr);
 

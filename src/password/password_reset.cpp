@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "directory/directory.h"
+#include "directory/escape.h"
 #include "jobdata/job_reader.h"
 #include "jobdata/job_text.h"
 #include "password/password_line.h"
@@ -101,6 +102,54 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
     rt.log.message(lvl::kFile, "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: %d\n",
                    static_cast<int>(r.exitCode));
   }
+}
+
+// The account a password line names, below domainDn. A new password must
+// reach the one person the register means: the account whose login
+// (sAMAccountName) is the line's wins; an account that only has it as its
+// name (cn) is taken only when it is the one account the search finds. how
+// receives the line that tells which it was. E_FAIL when there is no such
+// account.
+DirResult<FoundUser> findResetAccount(Runtime& rt, const std::string& domainDn,
+                                      const std::string& login, std::string& how) {
+  DirResult<FoundUser> out;
+  Directory* dir = rt.ports.directory;
+  if (dir == nullptr || domainDn.empty()) return out;
+  const std::string value = escapeFilterValue(login);
+  const std::string filter = "(&(objectCategory=person)(objectClass=user)(|(cn=" + value +
+                             ")(sAMAccountName=" + value + ")))";
+  std::vector<std::string> attrs = {"ADsPath", "sAMAccountName"};
+  for (const std::string& c : protectionColumns()) attrs.push_back(c);
+  std::vector<SearchRow> rows;
+  const Hresult hr = dir->search("LDAP://" + domainDn, filter, attrs, SearchScope::kSubtree, 20,
+                                 [&rows](const SearchRow& row) {
+                                   if (!row.first("ADsPath").empty()) rows.push_back(row);
+                                   return true;
+                                 });
+  if (hr < 0 || rows.empty()) return out;
+  const SearchRow* chosen = nullptr;
+  for (const SearchRow& row : rows) {
+    if (equalsIgnoreCase(row.first("sAMAccountName"), login)) chosen = &row;
+  }
+  if (chosen != nullptr) {
+    how = format("    Reset: %s fundet som login (sAMAccountName).\n", login.c_str());
+  } else if (rows.size() == 1) {
+    chosen = &rows.front();
+    how = format("    Reset: %s fundet som navn (cn) på kontoen med login %s.\n", login.c_str(),
+                 chosen->first("sAMAccountName").c_str());
+  } else {
+    rt.log.message(lvl::kFile,
+                   "** Fejl: Reset: %s er navn (cn) på %zu konti og login på ingen af dem.\n",
+                   login.c_str(), rows.size());
+    return out;
+  }
+  auto bound = dir->bind(chosen->first("ADsPath"));
+  if (!bound.ok()) return out;
+  out.hr = kSOk;
+  out.value.object = std::move(bound.value);
+  if (auto d = out.value.object->accountDisabled(); d.ok()) out.value.disabled = d.value;
+  out.value.protection = accountProtection(*chosen);
+  return out;
 }
 
 // Logs why a checked line is not reset; false when the line is a user to reset.
@@ -231,12 +280,18 @@ std::optional<std::string> resetPasswords(Runtime& rt, JobReader& reader, ResetM
     ++count;
     if (reportRefused(rt, c, line.number)) continue;
 
-    DirResult<FoundUser> found;
-    if (!domainDn.empty()) found = findUserByLogin(rt, domainDn, c.login);
+    std::string how;
+    DirResult<FoundUser> found = findResetAccount(rt, domainDn, c.login, how);
+    if (found.ok() && !found.value.protection.empty()) {
+      refuseProtected(rt, "ResetPasswords", c.login, found.value.object->adsPath(),
+                      found.value.protection);
+      continue;
+    }
     if (!found.ok() || !found.value.object || found.value.disabled) {
       rt.log.message(lvl::kFile, "    Reset: Kunne ikke finde brugeren %s!\n", c.login.c_str());
       continue;
     }
+    rt.log.write(lvl::kFile, how);
     if (wantsWindows(mode) && resetWindows(rt, *found.value.object, c) == Next::kStopSection) {
       return std::string();
     }

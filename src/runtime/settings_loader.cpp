@@ -359,6 +359,12 @@ void Loader::readAddedKeys() {
   // A file name only; the credentials themselves never reach the log.
   s_.FileServerCredentials = text(kFileShare, "FileServerCredentials", "", kCap260);
   s_.BrovaltTokenServer = text(kBrovalt, "BrovaltTokenServer", "", kCap260);
+  // The token endpoint has no default: no host is right for every school.
+  if (!s_.BrovaltServer.empty() && s_.BrovaltTokenServer.empty()) {
+    report_ +=
+        "** Fejl: BrovaltServer er sat, men BrovaltTokenServer er ikke; job-serveren kan ikke "
+        "bruges uden token\n";
+  }
   s_.BrovaltCaFile = text(kBrovalt, "BrovaltCaFile", "", kCap260);
   s_.BrovaltTimeout = integer(kBrovalt, "BrovaltTimeout", "60");
   // No timeout at all would let one silent job server hang every cycle.

@@ -145,19 +145,27 @@ std::optional<std::string> GetSidForAccount(Runtime& rt, const std::string&,
     }
     wait(rt, 3000);
   }
-  if (dn.empty()) return std::nullopt;
+  // A name that maps to no identifier fails as the Windows lookup does, for
+  // the callers' level-65 lines.
+  if (dn.empty()) {
+    Log::setLastError(win32Error(kErrorNoneMapped));
+    return std::nullopt;
+  }
 
   std::optional<std::string> sid;
   for (int attempt = 0; attempt < 6; ++attempt) {
     sid = readSid(rt, dn);
     if (sid) break;
     if (logLevel > 2) {
-      Log::setLastError(systemError(std::errc::no_such_file_or_directory));
+      Log::setLastError(win32Error(kErrorNoneMapped));
       rt.log.message(65, "** Fejl: LookupAccountName-2(%s)\n", account.c_str());
     }
     wait(rt, 2000);
   }
-  if (!sid) return std::nullopt;
+  if (!sid) {
+    Log::setLastError(win32Error(kErrorNoneMapped));
+    return std::nullopt;
+  }
   if (logLevel > 2) {
     rt.log.message(1, "      SidForAccount(%s\\%s) = %s\n", domainLabel(rt).c_str(),
                    account.c_str(), sid->c_str());
@@ -174,7 +182,6 @@ int CreateSecureFolder(Runtime& rt, FileUser& user, bool merge) {
   }
   auto sid = GetSidForAccount(rt, "", user.login);
   if (!sid) {
-    Log::setLastError(systemError(std::errc::no_such_file_or_directory));
     rt.log.message(65, "** Fejl: GetSidForAccount(%s)\n", user.login.c_str());
     return 1;
   }

@@ -33,7 +33,11 @@ int TjekEksisterendeBruger(Runtime& rt, FileUser& user) {
   auto found = findUserByIdentification(rt, rt.trim.defaultNamingContext, user.identification);
   if (found.ok()) {
     std::unique_ptr<DirObject>& object = found.value.object;
-    if (ValidBWUser(rt, *object) == 0) {
+    if (!found.value.protection.empty()) {
+      // Handled: the person's account exists, and it is not the register's to change.
+      refuseProtected(rt, "TjekEksisterendeBruger", user.login, object->adsPath(),
+                      found.value.protection);
+    } else if (ValidBWUser(rt, *object) == 0) {
       if (s.LogLevel >= 1) {
         rt.log.message(1,
                        "   %s (%s %s) kunne ikke rettes da brugeren ikke er vedligeholdt af ZEB.\n",

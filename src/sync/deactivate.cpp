@@ -20,8 +20,17 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
   const Settings& s = rt.settings;
   const Trim& t = rt.trim;
   const std::string& login = dirUser.accountName;
+  if (!dirUser.protection.empty()) {
+    refuseProtected(rt, "NedlaegBruger", login, dirUser.path, dirUser.protection);
+    return kSOk;
+  }
   auto found = findUserByLogin(rt, t.defaultNamingContext, login);
   if (!found.ok()) return kSOk;
+  if (!found.value.protection.empty()) {
+    refuseProtected(rt, "NedlaegBruger", login, found.value.object->adsPath(),
+                    found.value.protection);
+    return kSOk;
+  }
   std::unique_ptr<DirObject>& object = found.value.object;
   if (ValidBWUser(rt, *object) == 0) {
     if (s.LogLevel >= 1) {

@@ -10,10 +10,10 @@ std::string userRdn(std::string_view login) {
   return "CN=" + escapeDnValue(login);
 }
 
-bool pathFits(Runtime& rt, std::string_view path, const char* what) {
-  if (charCount(path) <= kMaxPathChars) return true;
+bool pathFits(Runtime& rt, std::string_view path, const char* what, std::size_t max) {
+  if (charCount(path) <= max) return true;
   rt.log.message(1, "** Fejl: %s: stien er længere end %d tegn og bruges ikke: %s\n", what,
-                 static_cast<int>(kMaxPathChars), std::string(path).c_str());
+                 static_cast<int>(max), std::string(path).c_str());
   return false;
 }
 
@@ -24,12 +24,28 @@ bool loginFits(Runtime& rt, std::string_view login, const char* what) {
   return false;
 }
 
+namespace {
+
+// Two relative names with the same value, letter for letter.
+bool sameSpelling(const std::string& a, const std::string& b) {
+  auto ra = parseDn(a);
+  auto rb = parseDn(b);
+  return ra && rb && ra->size() == 1 && rb->size() == 1 && ra->front().value == rb->front().value;
+}
+
+}  // namespace
+
 DirResult<std::unique_ptr<DirObject>> moveInto(Runtime& rt, DirObject& container,
                                                const std::string& sourcePath,
                                                const std::string& rdn) {
   const std::string source = dnFromPath(sourcePath);
   const std::string target = (rdn.empty() ? leafRdn(source) : rdn) + "," + container.dn();
-  if (dnEquals(source, target)) return rt.ports.directory->bind(sourcePath);
+  // A name that differs only in case is still a rename (the directory keeps
+  // the spelling it was given, and the account's path is compared by it);
+  // only the very same name is bound where it is.
+  if (dnEquals(source, target) && sameSpelling(leafRdn(source), leafRdn(target))) {
+    return rt.ports.directory->bind(sourcePath);
+  }
   return container.moveHere(sourcePath, rdn);
 }
 

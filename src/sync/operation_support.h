@@ -8,6 +8,7 @@
 
 #include "directory/directory.h"
 #include "runtime/runtime.h"
+#include "sync/user_operations.h"
 
 namespace tv {
 
@@ -15,16 +16,18 @@ namespace tv {
 // account and never changes the shape of a path.
 [[nodiscard]] std::string userRdn(std::string_view login);
 
-// True when the path fits kMaxPathChars; otherwise logs that `what` was
-// not done because the path is too long, and gives false.
-bool pathFits(Runtime& rt, std::string_view path, const char* what);
+// True when the path has at most max characters; otherwise logs that `what`
+// was not done because the path is too long, and gives false.
+bool pathFits(Runtime& rt, std::string_view path, const char* what,
+              std::size_t max = kMaxPathChars);
 
 // True when login fits kMaxLoginChars; otherwise logs why `what` was refused.
 bool loginFits(Runtime& rt, std::string_view login, const char* what);
 
 // container.moveHere(sourcePath, rdn), except that an account already at
-// that name in that container is bound where it is: a move onto itself is
-// no change, and some directories refuse it as one.
+// that name in that container, spelled the same, is bound where it is: a move
+// onto itself is no change, and some directories refuse it as one. A name
+// that differs only in case is renamed.
 [[nodiscard]] DirResult<std::unique_ptr<DirObject>> moveInto(Runtime& rt, DirObject& container,
                                                              const std::string& sourcePath,
                                                              const std::string& rdn);

@@ -1,7 +1,6 @@
 // The login rename: the account moves to its new relative name and gets the
 // new sAMAccountName, userPrincipalName and primary mail address; its home
 // directory and folders follow the new login.
-#include "directory/sid.h"
 #include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "shares/shares.h"
@@ -10,19 +9,6 @@
 #include "text/text.h"
 
 namespace tv {
-namespace {
-
-// The account's SID as the directory holds it, looked up under the login;
-// what file servers grant access by.
-std::optional<std::string> sidOfLogin(Runtime& rt, const std::string& login) {
-  auto found = findUserByLogin(rt, rt.trim.defaultNamingContext, login);
-  if (!found.ok()) return std::nullopt;
-  auto sid = found.value.object->get("objectSid");
-  if (!sid.ok()) return std::nullopt;
-  return sidToString(sid.value);
-}
-
-}  // namespace
 
 void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin) {
   std::string newPath;
@@ -39,6 +25,11 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   auto found = findUserByLogin(rt, t.defaultNamingContext, oldLogin);
   if (!found.ok()) {
     rt.log.message(1, "  Brugeren %s findes ikke i AD\n", oldLogin.c_str());
+    return;
+  }
+  if (!found.value.protection.empty()) {
+    refuseProtected(rt, "RetBrugerLogin", oldLogin, found.value.object->adsPath(),
+                    found.value.protection);
     return;
   }
   if (ValidBWUser(rt, *found.value.object) == 0) {
@@ -95,8 +86,9 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   const bool proxies = staff ? !s.OpretMailMedaScript.empty()
                              : (s.OpretMailElev != 0 || !s.OpretMailElevScript.empty());
   if (proxies) RetProxyAdresser(rt, newLogin, object.get());
-  if (!sidOfLogin(rt, newLogin)) {
-    Log::setLastError(systemError(std::errc::no_such_file_or_directory));
+  // The file server grants the folders to the account's identifier under its
+  // new login; a rename that has not reached the name lookup yet is waited for.
+  if (!GetSidForAccount(rt, "", newLogin)) {
     rt.log.message(65, "** Fejl: Kan ikke læse SID for omdøbt bruger (%s)\n", nl);
     return;
   }

@@ -1,7 +1,9 @@
 #include "sync/sync_pass.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "directory/escape.h"
 #include "sync/user_operations.h"
 #include "users/user_queries.h"
 
@@ -27,10 +29,14 @@ struct Pass {
   std::vector<DirUser>& dir;
   std::vector<FileUser>& file;
   Index fileByLogin;
+  // Directory users that adopted an identification in memory, to be written
+  // once the adopted identifications have passed the duplicate check.
+  std::vector<std::uint32_t> adopted;
 
   // A directory user with no file user of its identification: pair it with a
-  // file user by login and adopt that user's identification.
-  void fixUp(DirUser& d) {
+  // file user by login and adopt that user's identification, in memory only.
+  void fixUp(std::uint32_t position) {
+    DirUser& d = dir[position];
     Log& log = rt.log;
     const Settings& s = rt.settings;
     const bool staff = rt.trim.staff;
@@ -67,16 +73,54 @@ struct Pass {
                   f.identification.c_str());
       return;
     }
-    auto found = findUserByLogin(rt, rt.trim.defaultNamingContext, d.accountName);
-    if (!found.ok()) return;
-    if (staff) log.message(1, "   Retter BrugUuid for %s \n", d.accountName.c_str());
-    if (!s.IDrift) {
-      // Test mode leaves the directory as it is, the identification included.
-      log.message(1, "   IDrift = 0: Test af SaetAttribut %s = '%s' for bruger: %s \n",
-                  s.BrugerIdentifikation.c_str(), f.identification.c_str(), d.accountName.c_str());
-      return;
+    adopted.push_back(position);
+  }
+
+  // Writes the adopted identifications. This is what BrugUuidDrift is for:
+  // it stamps identifications onto existing accounts in a test run too, so a
+  // school can go live with every account already paired; nothing else of
+  // the account changes.
+  void writeAdopted() {
+    const Settings& s = rt.settings;
+    for (std::uint32_t position : adopted) {
+      const DirUser& d = dir[position];
+      // The account the list found, not another one the login names elsewhere.
+      auto object = d.row ? rt.ports.directory->bindRow(*d.row) : rt.ports.directory->bind(d.path);
+      if (!object.ok()) continue;
+      if (rt.trim.staff) rt.log.message(1, "   Retter BrugUuid for %s \n", d.accountName.c_str());
+      if (!d.protection.empty()) {
+        refuseProtected(rt, "SaetAttribut", d.accountName, d.path, d.protection);
+        continue;
+      }
+      SaetAttribut(rt, d.accountName, *object.value, s.BrugerIdentifikation, d.identification);
     }
-    SaetAttribut(rt, d.accountName, *found.value.object, s.BrugerIdentifikation, f.identification);
+  }
+
+  // Each pair of directory users that share an identification (adopted ones
+  // included), ties in DN order so the same directory always gives the same
+  // lines. True when there was any.
+  bool duplicates() {
+    std::vector<std::uint32_t> order;
+    std::vector<std::string> dns(dir.size());
+    for (std::uint32_t i = 0; i < dir.size(); ++i) {
+      if (dir[i].identification.empty()) continue;
+      order.push_back(i);
+      dns[i] = normalizeDn(dnFromPath(dir[i].path));
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const int c = compareIds(dir[a].identification, dir[b].identification);
+      return c != 0 ? c < 0 : dns[a] < dns[b];
+    });
+    bool found = false;
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+      const DirUser& a = dir[order[i]];
+      const DirUser& b = dir[order[i + 1]];
+      if (compareIds(a.identification, b.identification) != 0) continue;
+      rt.log.message(1, "FEJL - Samme Bruguuid er registreret to steder. (%s og (%s)\n",
+                     a.accountName.c_str(), b.accountName.c_str());
+      found = true;
+    }
+    return found;
   }
 };
 
@@ -107,20 +151,21 @@ SectionEnd synchronisationPass(Runtime& rt, JobReader& reader, JobLine& line, Pa
                 rt.trim.label.c_str());
     return end;
   }
-  Pass pass{rt, dir, file, buildIndex(file, loginOf, kLoginKeyChars)};
+  Pass pass{rt, dir, file, buildIndex(file, loginOf, kLoginKeyChars), {}};
   Index fileById = buildIndex(file, fileIdOf, kIdentificationKeyChars);
 
-  // Fix-up walk: directory users whose identification the file lacks.
+  // Fix-up walk: directory users whose identification the file lacks are
+  // paired by login in memory.
   {
     std::size_t i = 0, j = 0;
     while (i < dirById.size()) {
       if (j >= fileById.size()) {
-        pass.fixUp(dir[dirById[i++]]);
+        pass.fixUp(dirById[i++]);
         continue;
       }
       int c = compareIds(file[fileById[j]].identification, dir[dirById[i]].identification);
       if (c > 0) {
-        pass.fixUp(dir[dirById[i++]]);
+        pass.fixUp(dirById[i++]);
       } else if (c == 0) {
         ++i;
         ++j;
@@ -130,21 +175,15 @@ SectionEnd synchronisationPass(Runtime& rt, JobReader& reader, JobLine& line, Pa
     }
   }
 
+  // Two accounts of one person end the job before anything is written: an
+  // identification stamped on both would make every later job end the same
+  // way.
   if (s.BrugUuidDrift) {
-    bool duplicate = false;
-    for (std::size_t i = 0; i + 1 < dirById.size(); ++i) {
-      const DirUser& a = dir[dirById[i]];
-      const DirUser& b = dir[dirById[i + 1]];
-      if (!a.identification.empty() && compareIds(a.identification, b.identification) == 0) {
-        log.message(1, "FEJL - Samme Bruguuid er registreret to steder. (%s og (%s)\n",
-                    a.accountName.c_str(), b.accountName.c_str());
-        duplicate = true;
-      }
-    }
-    if (duplicate) {
+    if (pass.duplicates()) {
       rt.fatalExit(20);
       return SectionEnd::kFatal;
     }
+    pass.writeAdopted();
   }
 
   dirById = buildIndex(dir, idOf, kIdentificationKeyChars);

@@ -133,7 +133,8 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     } else {
       expected = t.shareRoot + "\\" + user.login;
     }
-    if (!(current.ok() && current.value == expected) && pathFits(rt, expected, "homedirectory")) {
+    if (!(current.ok() && current.value == expected) &&
+        pathFits(rt, expected, "homedirectory", kMaxUserPathChars)) {
       (void)object.put("homeDirectory", expected);
       (void)object.put("homeDrive", t.homeDrive);
       if (current.ok()) {
@@ -149,7 +150,8 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     auto current = object.get("profilePath");
     std::string expected =
         profilePathFor(rt, user, t.userProfileShare, t.userProfileIsFile, t.userProfileFolder);
-    if (!(current.ok() && current.value == expected) && pathFits(rt, expected, "UserProfilePath")) {
+    if (!(current.ok() && current.value == expected) &&
+        pathFits(rt, expected, "UserProfilePath", kMaxUserPathChars)) {
       (void)object.put("profilePath", expected);
       if (current.ok()) {
         rt.log.message(1, "      UserProfilePath '%s' rettes til '%s'\n", current.value.c_str(),
@@ -176,7 +178,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
                      "TerminalProfilePath rettes ikke.\n",
                      user.login.c_str());
     } else if (!(current && *current == expected) &&
-               pathFits(rt, expected, "TerminalProfilePath")) {
+               pathFits(rt, expected, "TerminalProfilePath", kMaxUserPathChars)) {
       (void)object.put("userParameters", *updated);
       if (current && !current->empty()) {
         rt.log.message(1, "      TerminalProfilePath '%s' rettes til '%s'\n", current->c_str(),
@@ -198,6 +200,10 @@ void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser) {
   const Settings& s = rt.settings;
   const bool staff = rt.trim.staff;
   const std::string& dirLogin = dirUser.accountName;
+  if (!dirUser.protection.empty()) {
+    refuseProtected(rt, "OpdaterBruger", dirLogin, dirUser.path, dirUser.protection);
+    return;
+  }
   Directory& dir = *rt.ports.directory;
   // The list search's row seeds the object, so an account whose attributes
   // are all in the row costs no further read.

@@ -66,5 +66,8 @@ void RetProxyAdresser(Runtime& rt, std::string_view newLogin, DirObject* object)
 inline constexpr std::size_t kMaxLoginChars = 20;
 // Paths and locations the directory operations build.
 inline constexpr std::size_t kMaxPathChars = 259;
+// Home directory and profile paths: the directory sets no limit on them, the
+// update builds them in buffers of 500 characters.
+inline constexpr std::size_t kMaxUserPathChars = 499;
 
 }  // namespace tv

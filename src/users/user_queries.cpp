@@ -1,6 +1,7 @@
 #include "users/user_queries.h"
 
 #include "directory/escape.h"
+#include "directory/sid.h"
 #include "text/text.h"
 
 namespace tv {
@@ -44,7 +45,67 @@ void addUpdateColumns(const Runtime& rt, std::vector<std::string>& attrs) {
   }
 }
 
+// The relative identifier a domain SID ends in ("S-1-5-21-a-b-c-500" gives
+// 500), or nothing for bytes that are no domain account's SID.
+std::optional<std::uint32_t> domainRid(std::string_view sidBytes) {
+  auto text = sidToString(sidBytes);
+  if (!text || !text->starts_with("S-1-5-21-")) return std::nullopt;
+  const std::string rid = text->substr(text->rfind('-') + 1);
+  return static_cast<std::uint32_t>(std::stoul(rid));
+}
+
+std::string protectionOf(const std::vector<std::string>* critical,
+                         const std::vector<std::string>* adminCount,
+                         const std::vector<std::string>* sid,
+                         const std::vector<std::string>* accountName) {
+  constexpr std::uint32_t kAdministratorRid = 500;
+  constexpr std::uint32_t kKrbtgtRid = 502;
+  const auto first = [](const std::vector<std::string>* v) {
+    return v != nullptr && !v->empty() ? v->front() : std::string();
+  };
+  const std::optional<std::uint32_t> rid = domainRid(first(sid));
+  if (rid == kAdministratorRid) return "domænets indbyggede administrator";
+  if (rid == kKrbtgtRid || equalsIgnoreCase(first(accountName), "krbtgt")) return "krbtgt";
+  if (equalsIgnoreCase(first(critical), "TRUE")) return "isCriticalSystemObject";
+  const std::string count = first(adminCount);
+  if (!count.empty() && count != "0") return "adminCount=" + count;
+  return "";
+}
+
 }  // namespace
+
+const std::vector<std::string>& protectionColumns() {
+  static const std::vector<std::string> kColumns = {"isCriticalSystemObject", "adminCount",
+                                                    "objectSid"};
+  return kColumns;
+}
+
+std::string accountProtection(const SearchRow& row) {
+  const auto values = [&row](std::string_view name) -> const std::vector<std::string>* {
+    const DirAttribute* a = row.find(name);
+    return a != nullptr ? &a->values : nullptr;
+  };
+  return protectionOf(values("isCriticalSystemObject"), values("adminCount"), values("objectSid"),
+                      values("sAMAccountName"));
+}
+
+std::string accountProtection(DirObject& object) {
+  std::vector<std::vector<std::string>> read;
+  for (const char* name : {"isCriticalSystemObject", "adminCount", "objectSid", "sAMAccountName"}) {
+    auto v = object.getAll(name);
+    read.push_back(v.ok() ? std::move(v.value) : std::vector<std::string>{});
+  }
+  return protectionOf(&read[0], &read[1], &read[2], &read[3]);
+}
+
+void refuseProtected(Runtime& rt, const char* operation, std::string_view login,
+                     std::string_view accountPath, std::string_view reason) {
+  rt.log.message(lvl::kFile | lvl::kEvent | lvl::kError,
+                 "** Fejl: %s(%s): %s er beskyttet i domænet (%s) og ændres ikke.\n", operation,
+                 std::string(login).c_str(), dnFromPath(accountPath).c_str(),
+                 std::string(reason).c_str());
+}
+
 std::string_view storedAttributeName(std::string_view attr) {
   static constexpr std::pair<std::string_view, std::string_view> kNames[] = {
       {"FirstName", "givenName"},    {"LastName", "sn"},
@@ -75,6 +136,7 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
   std::vector<std::string> attrs = {"name",        "sAMAccountName",       "ADsPath",
                                     "whenChanged", s.BrugerIdentifikation, s.WritePersId};
   addUpdateColumns(rt, attrs);
+  for (const std::string& c : protectionColumns()) attrs.push_back(c);
   const bool pupils = !rt.trim.staff;
 
   Hresult hr =
@@ -110,6 +172,7 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
           }
           u.identification = id;
         }
+        u.protection = accountProtection(row);
         u.row = std::make_shared<const SearchRow>(row);
         result.users.push_back(std::move(u));
         return true;
@@ -132,11 +195,18 @@ UserListResult GetADBrugerListe(Runtime& rt, std::string_view containerPath, boo
 
 namespace {
 
-// The path of the user the filter finds below containerDn (the last row
-// when several match); E_FAIL when there is none.
-DirResult<std::string> findLastPath(Runtime& rt, std::string_view containerDn,
-                                    const std::string& filter) {
-  DirResult<std::string> out;
+// The columns every single-user search asks for.
+std::vector<std::string> findColumns() {
+  std::vector<std::string> attrs = {"ADsPath", "sAMAccountName"};
+  for (const std::string& c : protectionColumns()) attrs.push_back(c);
+  return attrs;
+}
+
+// The row of the user the filter finds below containerDn (the last row when
+// several match); E_FAIL when there is none.
+DirResult<SearchRow> findLastRow(Runtime& rt, std::string_view containerDn,
+                                 const std::string& filter) {
+  DirResult<SearchRow> out;
   Directory* dir = rt.ports.directory;
   std::string path = "LDAP://" + std::string(containerDn);
   if (dir == nullptr) {
@@ -145,8 +215,8 @@ DirResult<std::string> findLastPath(Runtime& rt, std::string_view containerDn,
     return out;
   }
   std::optional<SearchRow> last;
-  Hresult hr = dir->search(path, filter, {"ADsPath", "sAMAccountName"}, SearchScope::kSubtree,
-                           kPageSize, [&](const SearchRow& row) {
+  Hresult hr = dir->search(path, filter, findColumns(), SearchScope::kSubtree, kPageSize,
+                           [&](const SearchRow& row) {
                              const DirAttribute* sam = row.find("sAMAccountName");
                              const DirAttribute* ads = row.find("ADsPath");
                              if (sam != nullptr && ads != nullptr && isText(*sam) && isText(*ads)) {
@@ -164,18 +234,18 @@ DirResult<std::string> findLastPath(Runtime& rt, std::string_view containerDn,
     return out;
   }
   out.hr = kSOk;
-  out.value = last->first("ADsPath");
+  out.value = std::move(*last);
   return out;
 }
 
 DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const std::string& filter) {
   DirResult<FoundUser> out;
-  DirResult<std::string> found = findLastPath(rt, containerDn, filter);
+  DirResult<SearchRow> found = findLastRow(rt, containerDn, filter);
   if (!found.ok()) {
     out.hr = found.hr;
     return out;
   }
-  auto bound = rt.ports.directory->bind(found.value);
+  auto bound = rt.ports.directory->bind(found.value.first("ADsPath"));
   if (!bound.ok()) {
     out.hr = kEFail;
     return out;
@@ -185,6 +255,7 @@ DirResult<FoundUser> findOne(Runtime& rt, std::string_view containerDn, const st
   if (auto g = user.object->get("givenName"); g.ok()) user.firstName = g.value;
   if (auto sn = user.object->get("sn"); sn.ok()) user.lastName = sn.value;
   if (auto d = user.object->accountDisabled(); d.ok()) user.disabled = d.value;
+  user.protection = accountProtection(found.value);
   out.hr = kSOk;
   out.value = std::move(user);
   return out;
@@ -211,8 +282,13 @@ DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
 }
 
 DirResult<std::string> findUserPathByLogin(Runtime& rt, std::string_view containerDn,
-                                           std::string_view login) {
-  return findLastPath(rt, containerDn, loginFilter(login));
+                                           std::string_view login, std::string* protection) {
+  DirResult<SearchRow> found = findLastRow(rt, containerDn, loginFilter(login));
+  DirResult<std::string> out{found.hr, {}};
+  if (!found.ok()) return out;
+  out.value = found.value.first("ADsPath");
+  if (protection != nullptr) *protection = accountProtection(found.value);
+  return out;
 }
 
 Hresult createOrganizationalUnit(Runtime& rt, std::string_view rdn, std::string_view parentPath) {

@@ -31,6 +31,9 @@ struct DirUser {
   // The list search's row for the account; it carries what the update reads,
   // so the update can seed the object's property cache instead of loading it.
   std::shared_ptr<const SearchRow> row;
+  // Why the domain protects the account from the registers ("" when it does
+  // not); see accountProtection.
+  std::string protection;
 };
 
 using Index = std::vector<std::uint32_t>;
@@ -56,7 +59,24 @@ struct FoundUser {
   std::string firstName;
   std::string lastName;
   bool disabled = false;
+  std::string protection;  // see accountProtection; "" for an ordinary account
 };
+
+// Accounts the domain itself stands on: the built-in administrator (RID 500),
+// krbtgt (RID 502), and every account the directory marks as critical
+// (isCriticalSystemObject) or as a member of a protected group (adminCount).
+// A school's register must never be able to change them, however a job
+// names them. The reason as the log gives it, or "" for an ordinary account.
+// The row must carry the protection columns and sAMAccountName.
+[[nodiscard]] std::string accountProtection(const SearchRow& row);
+// The same for a bound account (its attributes are read once).
+[[nodiscard]] std::string accountProtection(DirObject& object);
+// The columns accountProtection reads.
+[[nodiscard]] const std::vector<std::string>& protectionColumns();
+// The error line for an attempt to change a protected account: the
+// operation, the login the job gave, the account (its LDAP path) and why.
+void refuseProtected(Runtime& rt, const char* operation, std::string_view login,
+                     std::string_view accountPath, std::string_view reason);
 
 // The user below containerDn whose identification attribute (or, for the
 // login, cn or sAMAccountName) equals value; E_FAIL when there is none.
@@ -64,9 +84,11 @@ DirResult<FoundUser> findUserByIdentification(Runtime& rt, std::string_view cont
                                               std::string_view identification);
 DirResult<FoundUser> findUserByLogin(Runtime& rt, std::string_view containerDn,
                                      std::string_view login);
-// The same user's LDAP path alone, without reading the account.
+// The same user's LDAP path alone, without reading the account; protection,
+// when given, receives the account's protection (see accountProtection).
 DirResult<std::string> findUserPathByLogin(Runtime& rt, std::string_view containerDn,
-                                           std::string_view login);
+                                           std::string_view login,
+                                           std::string* protection = nullptr);
 
 // Key widths of the index arrays, in characters.
 inline constexpr std::size_t kIdentificationKeyChars = 64;

@@ -1,6 +1,7 @@
 #include "conformance/directory_conformance.h"
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "directory/escape.h"
@@ -402,6 +403,56 @@ TEST_P(DirectoryConformance, RenameInPlaceAndItsFailures) {
   EXPECT_EQ(mustBind(pathIn("CN=Anna Berg,OU=A"))->get("sAMAccountName").value, "anbe");
 }
 
+TEST_P(DirectoryConformance, RenameThatChangesOnlyCaseKeepsTheNewSpelling) {
+  makeOu("A");
+  const std::string hans = makeUser(pathIn("OU=A"), "hans");
+  auto renamed = mustBind(pathIn("OU=A"))->moveHere(hans, "CN=Hans");
+  ASSERT_EQ(renamed.hr, kSOk);
+  EXPECT_EQ(renamed.value->name(), "CN=Hans");
+  ASSERT_EQ(renamed.value->put("sAMAccountName", "Hans"), kSOk);
+  ASSERT_EQ(renamed.value->setInfo(), kSOk);
+  // Names still compare without case; the directory keeps the new spelling.
+  EXPECT_EQ(mustBind(pathIn("CN=hans,OU=A"))->get("cn").value, "Hans");
+  std::vector<std::string> rows;
+  ASSERT_EQ(
+      dir_->search(pathIn("OU=A"), "(sAMAccountName=hans)", {"ADsPath"}, SearchScope::kSubtree, 20,
+                   [&](const SearchRow& row) {
+                     rows.push_back(row.dn);
+                     return true;
+                   }),
+      kSOk);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(leafRdn(rows[0]), "CN=Hans");
+  auto reread = mustBind(pathIn("CN=Hans,OU=A"));
+  EXPECT_EQ(reread->name(), "CN=Hans");
+  EXPECT_EQ(reread->get("cn").value, "Hans");
+  EXPECT_EQ(reread->get("name").value, "Hans");
+  EXPECT_EQ(reread->get("sAMAccountName").value, "Hans");
+}
+
+TEST_P(DirectoryConformance, EmptyNamesAreRefused) {
+  makeOu("A");
+  auto container = mustBind(pathIn("OU=A"));
+  ASSERT_NE(container, nullptr);
+  auto nameless = container->create("user", "CN=");
+  ASSERT_EQ(nameless.hr, kSOk);
+  ASSERT_EQ(nameless.value->put("sAMAccountName", "uden"), kSOk);
+  EXPECT_EQ(nameless.value->setInfo(), kInvalidDnSyntax);
+
+  auto noLogin = container->create("user", "CN=udenlogin");
+  ASSERT_EQ(noLogin.hr, kSOk);
+  ASSERT_EQ(noLogin.value->put("sAMAccountName", ""), kSOk);
+  EXPECT_EQ(noLogin.value->setInfo(), kInvalidAttributeSyntax);
+  EXPECT_EQ(dir_->bind(pathIn("CN=udenlogin,OU=A")).hr, kNoSuchObject);
+
+  const std::string anbe = makeUser(pathIn("OU=A"), "anbe");
+  auto user = mustBind(anbe);
+  ASSERT_EQ(user->put("sAMAccountName", ""), kSOk);
+  EXPECT_EQ(user->setInfo(), kInvalidAttributeSyntax);
+  EXPECT_EQ(container->moveHere(anbe, "CN=").hr, kNamingViolation);
+  EXPECT_EQ(mustBind(anbe)->get("sAMAccountName").value, "anbe");
+}
+
 TEST_P(DirectoryConformance, MovingAnOuMovesWhatItHolds) {
   makeOu("A");
   makeOu("B");
@@ -689,6 +740,72 @@ TEST_P(DirectoryConformance, RowSeededObjectReadsWithoutAndBeyondTheSeed) {
   ASSERT_EQ(bound.value->put("sn", "Bjerg"), kSOk);
   ASSERT_EQ(bound.value->setInfo(), kSOk);
   EXPECT_EQ(mustBind(pathIn("CN=anbe,OU=R"))->get("sn").value, "Bjerg");
+}
+
+// ---------------------------------------------------------------------------
+// Extended errors
+
+// After each failure the product tells apart, the directory's extended error
+// carries the code a domain controller's diagnostic text begins with (or,
+// without one, the Win32 code of the HRESULT), the same for every adapter, so
+// the log's "Error Code" line reads alike whichever directory answered.
+TEST_P(DirectoryConformance, ExtendedErrorCodeOfEachFailure) {
+  const std::string anbe = makeUser(pathFromDn(base_), "anbe");
+  const std::string bobo = makeUser(pathFromDn(base_), "bobo");
+  const std::string group = makeGroup(pathFromDn(base_), "g1");
+  makeOu("A");
+  makeUser(pathIn("OU=A"), "carl");
+  struct Case {
+    const char* what;
+    std::function<Hresult()> fail;
+    Hresult hr;
+    long code;
+  };
+  const auto commit = [this](const std::string& path, const char* attr,
+                             std::vector<std::string> values) {
+    auto o = mustBind(path);
+    (void)o->putAll(attr, std::move(values));
+    return o->setInfo();
+  };
+  // Codes as the domain controller's texts give them, or as the HRESULT
+  // gives them where a text has none.
+  const Case cases[] = {
+      {"bind of a missing object", [&] { return dir_->bind(pathIn("CN=ingen")).hr; }, kNoSuchObject,
+       0x2030},
+      {"login taken", [&] { return commit(bobo, "sAMAccountName", {"ANBE"}); }, kAlreadyExists,
+       0x2071},
+      {"name taken", [&] { return mustBind(pathFromDn(base_))->moveHere(bobo, "CN=anbe").hr; },
+       kAlreadyExists, 0x1392},
+      {"member twice",
+       [&] {
+         (void)mustBind(group)->addMember(anbe);
+         return mustBind(group)->addMember(anbe);
+       },
+       kAlreadyExists, 0x1392},
+      {"not a member", [&] { return mustBind(group)->removeMember(bobo); }, kUnwillingToPerform,
+       0x2035},
+      {"weak password", [&] { return mustBind(anbe)->setPassword("abc"); }, kConstraintViolation,
+       0x52D},
+      {"two descriptions",
+       [&] {
+         return commit(anbe, "description", {"en", "to"});
+       },
+       kAttributeOrValueExists, 0x200D},
+      {"container not empty",
+       [&] { return mustBind(pathFromDn(base_))->deleteChild("organizationalUnit", "OU=A"); },
+       kCantOnNonLeaf, 0x2015},
+      {"empty login", [&] { return commit(anbe, "sAMAccountName", {""}); }, kInvalidAttributeSyntax,
+       0x200B},
+      {"attribute the schema lacks", [&] { return commit(anbe, "tavlevagtTest", {"x"}); },
+       kNoAttributeOrValue, 0x57},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.fail(), c.hr) << c.what;
+    auto error = dir_->lastError();
+    ASSERT_TRUE(error.has_value()) << c.what;
+    EXPECT_EQ(error->code, c.code) << c.what << ": " << error->text;
+    EXPECT_EQ(error->provider, "LDAP Provider") << c.what;
+  }
 }
 
 }  // namespace tv::test

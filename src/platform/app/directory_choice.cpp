@@ -34,6 +34,7 @@ void DirectoryChoice::open(Runtime& rt) {
     options.clock = rt.ports.clock;
     // Every pupil is looked up by the identifying attribute.
     options.indexedAttributes = {ini.get("Tavlevagt", "BrugerIdentifikation", "-", 49)};
+    options.log = &rt.log;
     std::unique_ptr<MemoryDirectory> memory = openMemoryDirectory(snapshotPath_, options, &error);
     if (memory) {
       memory_ = memory.get();

@@ -4,8 +4,9 @@
 
 namespace tv::ldap {
 
-Hresult CallErrors::fail(Hresult hr, long code, std::string text) {
+Hresult CallErrors::fail(Hresult hr, std::string text) {
   std::lock_guard lock(mutex_);
+  const long code = extendedErrorCode(hr, text);
   errors_[std::this_thread::get_id()] = DirectoryError{code, std::move(text), kProvider};
   return hr;
 }

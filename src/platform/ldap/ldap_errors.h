@@ -24,8 +24,11 @@ inline constexpr const char* kProvider = "LDAP Provider";
 // last call even while another thread uses the same directory.
 class CallErrors {
  public:
-  // Records the failure for the calling thread and gives hr back.
-  Hresult fail(Hresult hr, long code, std::string text);
+  // Records the failure for the calling thread and gives hr back. The
+  // extended error is what the Windows directory interfaces give: the code
+  // the server's diagnostic text begins with ("00002071: …"), or the
+  // HRESULT's own, so the log reads as it does for the memory directory.
+  Hresult fail(Hresult hr, std::string text);
   void succeed();
   [[nodiscard]] std::optional<DirectoryError> last() const;
 

@@ -153,8 +153,7 @@ class LdapConnection::Pages : public PageSource {
 };
 
 void LdapConnection::recordError(int rc, LDAP* ld, const std::string& context) {
-  errors_.fail(hresultOfLdap(rc), windowsLdapCode(rc),
-               failureText(ldap_err2string(rc), diagnostic(ld), context));
+  errors_.fail(hresultOfLdap(rc), failureText(ldap_err2string(rc), diagnostic(ld), context));
 }
 
 void LdapConnection::disconnect() {
@@ -167,7 +166,7 @@ int LdapConnection::connect() {
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, opt_.uris.c_str());
   if (rc != LDAP_SUCCESS) {
-    errors_.fail(hresultOfLdap(rc), windowsLdapCode(rc),
+    errors_.fail(hresultOfLdap(rc),
                  "ldap_initialize(" + opt_.uris + "): " + std::string(ldap_err2string(rc)));
     reportInvalidServer(log_, opt_.uris, ldap_err2string(rc));
     return rc;
@@ -225,7 +224,6 @@ int LdapConnection::connect() {
     // A simple bind sends the password itself; never in clear text.
     if (!ldap_tls_inplace(ld)) {
       errors_.fail(hresultFromLdap(ldaprc::kConfidentialityRequired),
-                   ldaprc::kConfidentialityRequired,
                    "simple bind refused: the connection to " + opt_.uris +
                        " is not encrypted (use ldaps:// or LdapStartTls)");
       reportClearTextBindRefused(log_, opt_.uris);

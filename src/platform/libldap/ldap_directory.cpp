@@ -99,9 +99,7 @@ DirResult<std::unique_ptr<DirObject>> LdapDirectory::bind(std::string_view path)
   const bool root = equalsIgnoreCase(path, kRootDsePath) || equalsIgnoreCase(path, "RootDSE");
   const std::string dn = root ? "" : wireDn(dnFromPath(path));
   if (!root && (dn.empty() || !parseDn(dn))) {
-    return {fail(kEAdsBadPathname, ldaprc::kInvalidDnSyntax,
-                 "not a directory path: " + std::string(path)),
-            nullptr};
+    return {fail(kEAdsBadPathname, "not a directory path: " + std::string(path)), nullptr};
   }
   std::vector<DirAttribute> attrs;
   const int rc = readEntry(dn, {}, &attrs);
@@ -114,7 +112,7 @@ DirResult<std::unique_ptr<DirObject>> LdapDirectory::bind(std::string_view path)
 
 DirResult<std::unique_ptr<DirObject>> LdapDirectory::bindRow(const SearchRow& row) {
   if (row.dn.empty()) {
-    return {fail(kEAdsBadPathname, ldaprc::kInvalidDnSyntax, "a search row without a DN"), nullptr};
+    return {fail(kEAdsBadPathname, "a search row without a DN"), nullptr};
   }
   auto obj = std::make_unique<LdapObject>(*this, row.dn, false, false);
   obj->seed(row);
@@ -157,7 +155,7 @@ DirResult<std::string> LdapDirectory::canonicalName(std::string_view dnText) {
   std::vector<DirAttribute> attrs;
   const int rc = readEntry(dn, {"canonicalName"}, &attrs);
   if (rc == LDAP_NO_SUCH_OBJECT || rc == LDAP_INVALID_DN_SYNTAX) {
-    return {fail(kNameNotFound, windowsLdapCode(rc), "name translation: no object " + dn), ""};
+    return {fail(kNameNotFound, "name translation: no object " + dn), ""};
   }
   if (rc != LDAP_SUCCESS) return {hresultOfLdap(rc), ""};
   std::optional<std::string> server;

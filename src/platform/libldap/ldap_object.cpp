@@ -8,12 +8,6 @@
 #include "text/text.h"
 
 namespace tv::ldap {
-namespace {
-
-// The code of a failure the adapter finds itself, without the server.
-constexpr long kNoLdapCode = 0;
-
-}  // namespace
 
 void LdapObject::seed(const SearchRow& row) {
   for (const DirAttribute& a : row.attributes) {
@@ -87,8 +81,7 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
   for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
     if (equalsIgnoreCase(it->attr, attr)) {
       if (it->values.empty()) {
-        *hr = dir_.fail(kEAdsPropertyNotFound, ldaprc::kNoSuchAttribute,
-                        "property not in the cache: " + std::string(attr));
+        *hr = dir_.fail(kEAdsPropertyNotFound, "property not in the cache: " + std::string(attr));
         return nullptr;
       }
       return &it->values;
@@ -111,8 +104,7 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
     setLoaded(std::move(attrs));
     if (const auto* v = find()) return v;
   }
-  *hr = dir_.fail(kEAdsPropertyNotFound, ldaprc::kNoSuchAttribute,
-                  "property not in the cache: " + std::string(attr));
+  *hr = dir_.fail(kEAdsPropertyNotFound, "property not in the cache: " + std::string(attr));
   return nullptr;
 }
 
@@ -132,8 +124,7 @@ DirResult<std::int64_t> LdapObject::getInt(std::string_view attr) {
   const std::string& s = v->front();
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
   if (ec != std::errc() || end != s.data() + s.size()) {
-    return {dir_.fail(kEAdsCantConvertDatatype, kNoLdapCode, "not a number: " + std::string(attr)),
-            0};
+    return {dir_.fail(kEAdsCantConvertDatatype, "not a number: " + std::string(attr)), 0};
   }
   dir_.succeed();
   return {kSOk, n};
@@ -153,12 +144,9 @@ AdsType LdapObject::typeOf(std::string_view attr) {
 }
 
 Hresult LdapObject::putAll(std::string_view attr, std::vector<std::string> values) {
-  if (rootDse_)
-    return dir_.fail(kEAdsPropertyNotSupported, ldaprc::kUnwillingToPerform,
-                     "the RootDSE cannot be changed");
+  if (rootDse_) return dir_.fail(kEAdsPropertyNotSupported, "the RootDSE cannot be changed");
   if (!isAttributeName(attr)) {
-    return dir_.fail(kEInvalidArg, ldaprc::kInvalidSyntax,
-                     "not an attribute name: " + std::string(attr));
+    return dir_.fail(kEInvalidArg, "not an attribute name: " + std::string(attr));
   }
   std::erase_if(queue_, [&](const Change& c) { return equalsIgnoreCase(c.attr, attr); });
   queue_.push_back({std::string(attr), std::move(values)});
@@ -211,7 +199,7 @@ Hresult LdapObject::setInfo() {
   if (!unknown.empty()) {
     std::string names;
     for (const std::string& n : unknown) names += (names.empty() ? "" : ", ") + n;
-    return dir_.fail(kNoAttributeOrValue, ldaprc::kNoSuchAttribute,
+    return dir_.fail(kNoAttributeOrValue,
                      "00000057: not in the directory's schema, not written: " + names);
   }
   dir_.succeed();
@@ -219,7 +207,7 @@ Hresult LdapObject::setInfo() {
 }
 
 Hresult LdapObject::unsaved() {
-  return dir_.fail(kEAdsObjectUnbound, kNoLdapCode, "the object is not saved in the directory yet");
+  return dir_.fail(kEAdsObjectUnbound, "the object is not saved in the directory yet");
 }
 
 DirResult<std::unique_ptr<DirObject>> LdapObject::create(std::string_view cls,
@@ -227,9 +215,7 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::create(std::string_view cls,
   if (new_ || rootDse_) return {unsaved(), nullptr};
   const auto parsed = parseDn(rdn);
   if (cls.empty() || !parsed || parsed->size() != 1) {
-    return {dir_.fail(kEAdsBadPathname, ldaprc::kInvalidDnSyntax,
-                      "not a relative name: " + std::string(rdn)),
-            nullptr};
+    return {dir_.fail(kEAdsBadPathname, "not a relative name: " + std::string(rdn)), nullptr};
   }
   auto child =
       std::make_unique<LdapObject>(dir_, wireRdn(parsed->front()) + "," + dn_, true, false);
@@ -245,9 +231,7 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::moveHere(std::string_view sour
   std::string rdn = newRdn.empty() ? leafRdn(source) : std::string(newRdn);
   const auto parsed = parseDn(rdn);
   if (source.empty() || !parsed || parsed->size() != 1) {
-    return {dir_.fail(kEAdsBadPathname, ldaprc::kInvalidDnSyntax,
-                      "cannot move " + source + " as " + rdn),
-            nullptr};
+    return {dir_.fail(kEAdsBadPathname, "cannot move " + source + " as " + rdn), nullptr};
   }
   rdn = wireRdn(parsed->front());
   const int rc = dir_.connection().call([&](LDAP* ld) {
@@ -262,8 +246,7 @@ Hresult LdapObject::deleteChild(std::string_view, std::string_view rdn) {
   if (new_ || rootDse_) return unsaved();
   const auto parsed = parseDn(rdn);
   if (!parsed || parsed->size() != 1) {
-    return dir_.fail(kEAdsBadPathname, ldaprc::kInvalidDnSyntax,
-                     "not a relative name: " + std::string(rdn));
+    return dir_.fail(kEAdsBadPathname, "not a relative name: " + std::string(rdn));
   }
   const std::string child = wireRdn(parsed->front()) + "," + dn_;
   return dir_.outcome(dir_.connection().call(
@@ -288,7 +271,6 @@ Hresult LdapObject::setPassword(std::string_view password) {
   if (!dir_.connection().encrypted()) {
     // The password would cross the network readable by anyone on the way.
     return dir_.fail(hresultFromLdap(ldaprc::kConfidentialityRequired),
-                     ldaprc::kConfidentialityRequired,
                      "password not sent: the connection is not encrypted (use ldaps:// or "
                      "LdapStartTls)");
   }

@@ -110,8 +110,8 @@ class LdapDirectory final : public Directory {
   LdapConnection& connection() { return connection_; }
   // The HRESULT of a libldap result code; a success clears lastError().
   Hresult outcome(int rc);
-  Hresult fail(Hresult hr, long code, std::string text) {
-    return connection_.errors().fail(hr, code, std::move(text));
+  Hresult fail(Hresult hr, std::string text) {
+    return connection_.errors().fail(hr, std::move(text));
   }
   void succeed() { connection_.errors().succeed(); }
   // Every attribute of one entry (attrs empty: all), ranged values gathered.

@@ -26,7 +26,7 @@ constexpr std::size_t kWalkShare = 4;
 // The directory.
 
 MemoryDirectory::MemoryDirectory(MemoryDirectoryOptions options)
-    : store_(std::make_shared<Store>(options)) {
+    : store_(std::make_shared<Store>(options)), log_(options.log) {
   store_->freshDomain(options.baseDn);
 }
 
@@ -59,8 +59,7 @@ DirResult<std::unique_ptr<DirObject>> MemoryDirectory::bind(std::string_view pat
   }
   Store::Entry* e = store_->find(*key);
   if (!e) {
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn),
-            nullptr};
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn), nullptr};
   }
   store_->succeed();
   return {kSOk, std::make_unique<MemObject>(store_, e->dn, store_->mostSpecificClass(*e), false)};
@@ -87,7 +86,7 @@ Hresult MemoryDirectory::search(std::string_view base, std::string_view filter,
     }
     auto baseKey = treeKeyOf(baseDn);
     if (!baseKey || !store_->find(*baseKey)) {
-      return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + baseDn);
+      return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + baseDn);
     }
     compiled = compile(*parsed.filter, *store_);
     const std::size_t baseDepth = depthOf(*baseKey);
@@ -214,7 +213,7 @@ std::optional<DirectoryError> MemoryDirectory::lastError() const {
 std::string MemoryDirectory::loadLdif(std::string_view text) {
   memdir::LdifParse parsed = memdir::parseLdif(text);
   if (!parsed.error.empty()) return parsed.error;
-  std::lock_guard lock(store_->mu);
+  std::unique_lock lock(store_->mu);
   if (parsed.records.empty()) {
     store_->freshDomain(store_->baseDn);
     return "";
@@ -294,11 +293,34 @@ std::string MemoryDirectory::loadLdif(std::string_view text) {
                                  "-" + std::to_string(1000000000u + ((h >> 21) % 1000000000u)) +
                                  "-" + std::to_string(1000000000u + ((h >> 42) % 1000000000u)));
   }
+  // A domain controller gives every object a GUID, and every account and
+  // group a SID of the domain and a category; a search for
+  // (objectCategory=person) must find a snapshot's pupils, and a rename must
+  // find their SIDs.
+  std::size_t filled = 0;
   for (auto& [key, e] : s.entries) {
+    bool fill = false;
     if (!Store::attr(e, s.idGuid)) {
       ++s.usn;
       Store::set(e, s.idGuid, {s.newGuid()});
+      fill = true;
     }
+    const bool account = s.hasClass(e, "user");
+    if (account || s.isGroup(e)) {
+      if (Store::first(e, s.idSid).empty()) {
+        Store::set(e, s.idSid, {s.newSid()});
+        fill = true;
+      }
+      if (!Store::attr(e, s.idCategory)) {
+        const char* category = s.hasClass(e, "computer") ? "Computer"
+                               : account                 ? "Person"
+                                                         : "Group";
+        Store::set(e, s.idCategory,
+                   {std::string("CN=") + category + ",CN=Schema,CN=Configuration," + s.baseDn});
+        fill = true;
+      }
+    }
+    if (fill) ++filled;
   }
   // Swap the contents in; objects already bound keep working on the new tree.
   store_->schema = std::move(s.schema);
@@ -313,6 +335,12 @@ std::string MemoryDirectory::loadLdif(std::string_view text) {
   store_->samIndex = std::move(s.samIndex);
   store_->upnIndex = std::move(s.upnIndex);
   store_->rebuildIndexes();
+  lock.unlock();
+  if (filled > 0 && log_ != nullptr) {
+    log_->write(lvl::kFile,
+                "** Info: Katalogfilen manglede objectGUID, objectSid eller objectCategory på " +
+                    std::to_string(filled) + " objekter; de har fået dem, som AD giver dem.\n");
+  }
   return "";
 }
 

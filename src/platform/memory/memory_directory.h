@@ -32,6 +32,7 @@
 
 #include "directory/directory.h"
 #include "ports/clock.h"
+#include "ports/log_sink.h"
 
 namespace tv {
 
@@ -49,6 +50,8 @@ struct MemoryDirectoryOptions {
   // always indexed: the attribute that identifies a user with its record.
   // Only the speed of a search depends on them, never its answer.
   std::vector<std::string> indexedAttributes = {};
+  // Where a snapshot load tells what it had to add (null: nowhere).
+  LogSink* log = nullptr;
 };
 
 class MemoryDirectory : public Directory {
@@ -62,6 +65,10 @@ class MemoryDirectory : public Directory {
   // Replaces the tree by an LDIF snapshot; "" on success, else why not
   // ("line 12: …"), with the tree left as it was. Attributes of the snapshot
   // that the schema lacks are added to it: the snapshot's directory had them.
+  // What a domain controller always holds and a snapshot written by hand may
+  // lack is filled in: every object's objectGUID, and each account's and
+  // group's objectSid (in the domain's form) and objectCategory; the log is
+  // told how many objects were filled.
   [[nodiscard]] std::string loadLdif(std::string_view text);
   [[nodiscard]] std::string saveLdif() const;
 
@@ -79,6 +86,7 @@ class MemoryDirectory : public Directory {
  private:
   // The tree and its rules, shared with the objects bound from it.
   std::shared_ptr<memdir::Store> store_;
+  LogSink* log_ = nullptr;
 };
 
 // Opens the snapshot at path; a file that does not exist gives a fresh

@@ -14,7 +14,7 @@ Hresult MemObject::setInfo() {
   auto key = treeKeyOf(dn_);
   Store::Node* node = key ? store_->findNode(*key) : nullptr;
   if (!node) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_);
   }
   Store::Entry* e = &node->second;
   // Attributes the schema lacks are dropped with their error and the rest
@@ -27,7 +27,7 @@ Hresult MemObject::setInfo() {
     if (!id) {
       if (!unknown) {
         unknown = ldapFailure(ldaprc::kNoSuchAttribute,
-                              "00002077: no attribute " + c.attr + " in the schema");
+                              "00000057: no attribute " + c.attr + " in the schema");
       }
       continue;
     }
@@ -72,11 +72,16 @@ Hresult MemObject::commitNew() {
   if (!key || !rdns || rdns->empty()) {
     return store_->fail(hresultFromLdap(ldaprc::kInvalidDnSyntax), "0000208F: bad DN " + dn_);
   }
+  if (rdns->front().value.empty()) {
+    return store_->fail(hresultFromLdap(ldaprc::kInvalidDnSyntax),
+                        "empty RDN value on " + dn_ + " not permitted");
+  }
   if (!store_->find(parentKeyOf(*key))) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no parent for " + dn_);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no parent for " + dn_);
   }
   if (store_->find(*key)) {
-    return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), "00002071: " + dn_ + " exists");
+    return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists),
+                        "entry " + dn_ + " already exists");
   }
   const ClassDef* cls = classDef(cls_);
   if (!cls) {
@@ -101,7 +106,7 @@ Hresult MemObject::commitNew() {
     auto id = store_->schema.find(c.attr);
     if (!id) {
       return store_->fail(ldapFailure(ldaprc::kNoSuchAttribute,
-                                      "00002077: no attribute " + c.attr + " in the schema"));
+                                      "00000057: no attribute " + c.attr + " in the schema"));
     }
     if (*id == store_->idObjectClass || c.clear) continue;
     if (auto f = store_->checkValues(*key, e, *id, c.values, true, false)) return store_->fail(*f);
@@ -138,8 +143,7 @@ DirResult<std::unique_ptr<DirObject>> MemObject::create(std::string_view cls,
   }
   auto key = treeKeyOf(dn_);
   if (rootDse_ || !key || !store_->find(*key)) {
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_),
-            nullptr};
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_), nullptr};
   }
   std::string childDn = formatRdn(parsed->front()) + "," + dn_;
   auto child = std::make_unique<MemObject>(store_, std::move(childDn), std::string(cls), true);
@@ -156,12 +160,10 @@ DirResult<std::unique_ptr<DirObject>> MemObject::moveHere(std::string_view sourc
   auto destKey = treeKeyOf(dn_);
   Store::Entry* source = sourceKey && !sourceKey->empty() ? store_->find(*sourceKey) : nullptr;
   if (!source) {
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + sourceDn),
-            nullptr};
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + sourceDn), nullptr};
   }
   if (rootDse_ || !destKey || !store_->find(*destKey)) {
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_),
-            nullptr};
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_), nullptr};
   }
   auto sourceRdns = parseDn(source->dn);
   Rdn leaf = sourceRdns->front();
@@ -173,6 +175,11 @@ DirResult<std::unique_ptr<DirObject>> MemObject::moveHere(std::string_view sourc
     }
     leaf = parsed->front();
   }
+  if (leaf.value.empty()) {
+    return {store_->fail(hresultFromLdap(ldaprc::kNamingViolation),
+                         "empty RDN value on " + source->dn + " not permitted"),
+            nullptr};
+  }
   if (keyWithin(*destKey, *sourceKey)) {
     return {store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
                          "00002089: an object cannot move below itself"),
@@ -181,8 +188,9 @@ DirResult<std::unique_ptr<DirObject>> MemObject::moveHere(std::string_view sourc
   const std::string newDn = formatRdn(leaf) + "," + dn_;
   const std::string newKey = *treeKeyOf(newDn);
   if (newKey != *sourceKey && store_->find(newKey)) {
-    return {store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), "00002071: " + newDn + " exists"),
-            nullptr};
+    return {
+        store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), "entry " + newDn + " already exists"),
+        nullptr};
   }
   const std::string cls = store_->mostSpecificClass(*source);
   store_->moveSubtree(*sourceKey, newDn, newKey);
@@ -199,7 +207,7 @@ Hresult MemObject::deleteChild(std::string_view /*cls*/, std::string_view rdn) {
   const std::string childDn = formatRdn(parsed->front()) + "," + dn_;
   auto key = treeKeyOf(childDn);
   if (!key || !store_->find(*key)) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + childDn);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + childDn);
   }
   auto next = store_->entries.upper_bound(*key);
   if (next != store_->entries.end() && keyWithin(next->first, *key)) {
@@ -214,7 +222,7 @@ DirResult<std::vector<std::string>> MemObject::children(std::string_view cls) {
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
   if (rootDse_ || !key || !store_->find(*key)) {
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_), {}};
+    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_), {}};
   }
   std::vector<std::string> out;
   const std::size_t depth = depthOf(*key) + 1;
@@ -235,7 +243,7 @@ Hresult MemObject::setPassword(std::string_view password) {
   }
   auto key = treeKeyOf(dn_);
   Store::Entry* e = key ? store_->find(*key) : nullptr;
-  if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+  if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_);
   if (!store_->hasClass(*e, "user")) {
     return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
                         "0000001F: only accounts have passwords");
@@ -257,7 +265,7 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   auto key = treeKeyOf(dn_);
   Store::Entry* g = key && !rootDse_ ? store_->find(*key) : nullptr;
   if (!g || isNew_) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_);
   }
   if (!store_->isGroup(*g)) {
     return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
@@ -276,13 +284,12 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
   const bool isMember =
       std::find(groupsOfMember.begin(), groupsOfMember.end(), *key) != groupsOfMember.end();
   if (add && isMember) {
-    return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists),
-                        "00000562: " + memberDn + " is already a member");
+    return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), memberDn + " is already a member");
   }
   if (!add && !isMember) {
     if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);
     return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
-                        "00000561: " + memberDn + " is not a member");
+                        memberDn + " is not a member");
   }
   Store::Attr* values = Store::attr(*g, store_->idMember);
   if (add) {
@@ -316,8 +323,7 @@ DirResult<std::vector<std::string>> MemObject::members() {
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
   Store::Entry* g = key && !rootDse_ ? store_->find(*key) : nullptr;
-  if (!g)
-    return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_), {}};
+  if (!g) return {store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_), {}};
   std::vector<std::string> out;
   for (const std::string& v : store_->valuesOf(*key, *g, store_->idMember))
     out.push_back(pathFromDn(v));

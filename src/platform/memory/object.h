@@ -180,8 +180,7 @@ class MemObject : public DirObject {
     std::lock_guard lock(store_->mu);
     auto key = treeKeyOf(dn_);
     Store::Entry* e = key ? store_->find(*key) : nullptr;
-    if (!e)
-      return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "0000208D: no object " + dn_);
+    if (!e) return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "no object " + dn_);
     cache_ = store_->allAttributes(*key, *e);
     loaded_ = true;
     store_->succeed();

@@ -22,7 +22,7 @@ std::optional<Failure> Store::checkValues(const std::string& key, const Entry& e
   if (values.size() > 1) {
     if (id == idDescription && isSamAccount(e)) {
       return ldapFailure(ldaprc::kAttributeOrValueExists,
-                         "00002083: description is single-valued on accounts");
+                         "0000200D: description is single-valued on accounts");
     }
     if (d.single) {
       return ldapFailure(ldaprc::kConstraintViolation,
@@ -30,6 +30,11 @@ std::optional<Failure> Store::checkValues(const std::string& key, const Entry& e
     }
   }
   for (const std::string& v : values) {
+    // A domain controller stores no empty value; clearing is a delete.
+    if (v.empty()) {
+      return ldapFailure(ldaprc::kInvalidSyntax,
+                         "element " + d.name + " has an empty value on " + e.dn);
+    }
     if (d.maxChars && charCount(v) > d.maxChars) {
       return ldapFailure(ldaprc::kConstraintViolation,
                          "00002082: the value of " + d.name + " is too long");

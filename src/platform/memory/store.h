@@ -371,8 +371,8 @@ struct Store {
   // -- errors ---------------------------------------------------------------
 
   Hresult fail(const Failure& f) {
-    errors[std::this_thread::get_id()] = DirectoryError{
-        static_cast<long>(static_cast<std::uint32_t>(f.hr) & 0xFFFF), f.text, kProvider};
+    errors[std::this_thread::get_id()] =
+        DirectoryError{extendedErrorCode(f.hr, f.text), f.text, kProvider};
     return f.hr;
   }
   Hresult fail(Hresult hr, std::string text) { return fail(Failure{hr, std::move(text)}); }

@@ -102,6 +102,7 @@ TEST_F(PasswordOnSamba, TheUserBindsWithTheNewPasswordAndALockedAccountIsUnlocke
 
   EXPECT_EQ(jobLog(),
             " Resetter passwords:\n"
+            "    Reset: pwjens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for pwjens!\n"
             "    AD password for pwjens blev ændret!\n"
             "    Reset: 1 brugere er behandlet.\n");
@@ -121,10 +122,12 @@ TEST_F(PasswordOnSamba, APasswordTheDomainRefusesChangesNothingAndTheNextUserIsR
   const std::string log = jobLog();
   EXPECT_EQ(log.substr(0, log.find("** Fejl: (hresult")),
             " Resetter passwords:\n"
+            "    Reset: pwjens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for pwjens!\n"
             "*** Fejl: AD ResetPasswords() - SetPassword()\n");
   EXPECT_NE(log.find("** Fejl: (hresult: 0x8007202F"), std::string::npos) << log;
-  EXPECT_EQ(log.substr(log.find(" Windows Login password skiftes for pwmette!")),
+  EXPECT_EQ(log.substr(log.find("    Reset: pwmette fundet")),
+            "    Reset: pwmette fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for pwmette!\n"
             "    AD password for pwmette blev ændret!\n"
             "    Reset: 2 brugere er behandlet.\n");

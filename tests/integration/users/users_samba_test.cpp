@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "groups/group_membership.h"
 #include "integration/samba/samba_env.h"
+#include "jobdata/job_reader.h"
+#include "password/password_reset.h"
 #include "platform/ldap/ldap_directory.h"
 #include "runtime/locations.h"
 #include "runtime/runtime.h"
 #include "runtime/trim.h"
 #include "support/fakes.h"
 #include "sync/user_operations.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv::test {
@@ -202,6 +206,80 @@ TEST_F(UsersOnSamba, ChangedAttributeIsWrittenOnceAndUnchangedOnesNotAtAll) {
   OpdaterBruger(rt_, d, u);
   EXPECT_EQ(one(dn, "uSNChanged"), usn) << logs_.text();
   EXPECT_FALSE(logHas("rettes til")) << logs_.text();
+}
+
+// A login whose case changed (the register now writes Sbhans) is one rename,
+// and the next pass finds the account where it belongs and writes nothing.
+TEST_F(UsersOnSamba, CaseOnlyRenameIsMadeOnce) {
+  addAccount("sbhans", elev_, "h", true, "Autooprettet af ZEB (12345)",
+             {{"givenName", "Anna"}, {"sn", "Berg"}});
+  FileUser u = pupil("Sbhans", "h");
+  const auto update = [&] {
+    auto listed = GetADBrugerListe(rt_, rt_.trim.ldapPath, true, {});
+    ASSERT_EQ(listed.users.size(), 1u);
+    OpdaterBruger(rt_, listed.users[0], u);
+  };
+  update();
+  const std::string dn = "CN=Sbhans," + elev_;
+  EXPECT_EQ(one(dn, "cn"), "Sbhans") << logs_.text();
+  EXPECT_EQ(one(dn, "sAMAccountName"), "Sbhans");
+  EXPECT_TRUE(logHas("   Retter login fra sbhans til Sbhans.\n")) << logs_.text();
+  const std::string usn = one(dn, "uSNChanged");
+  logs_.log.release();
+  logs_.folder.write("Tavlevagt.log", "");
+  (void)logs_.log.open();
+  update();
+  EXPECT_EQ(one(dn, "uSNChanged"), usn) << logs_.text();
+  EXPECT_FALSE(logHas("Retter login")) << logs_.text();
+}
+
+// The domain's own Administrator: whatever a job names it, nothing changes,
+// and each attempt is an error line.
+TEST_F(UsersOnSamba, TheDomainsAdministratorIsNeverChanged) {
+  const std::string adminDn = dc().adminDn;
+  // What a job could change; binds of the tests themselves change the logon
+  // counters, so those are not compared.
+  const auto state = [&] {
+    std::string all;
+    for (const char* attr :
+         {"sAMAccountName", "userPrincipalName", "userAccountControl", "pwdLastSet", "memberOf"}) {
+      auto values = admin_.read(adminDn, attr);
+      std::sort(values.begin(), values.end());
+      all += std::string(attr) + ":";
+      for (const auto& v : values) all += v + ";";
+    }
+    return all;
+  };
+  const std::string before = state();
+  const std::string refusal =
+      "): " + adminDn +
+      " er beskyttet i domænet (domænets indbyggede administrator) og ændres "
+      "ikke.\n";
+
+  EXPECT_EQ(TilfoejGruppeMedlem(rt_, "administrator", "sbgruppe", false), 1);
+  EXPECT_TRUE(logHas("** Fejl: TilfoejGruppeMedlem(administrator" + refusal)) << logs_.text();
+
+  FileUser renamed = pupil("sbadmin", "z");
+  RetBrugerLogin(rt_, renamed, "Administrator");
+  EXPECT_TRUE(logHas("** Fejl: RetBrugerLogin(Administrator" + refusal)) << logs_.text();
+
+  DirUser d;
+  d.name = d.accountName = "administrator";
+  d.path = "LDAP://" + adminDn;
+  (void)NedlaegBruger(rt_, d);
+  EXPECT_TRUE(logHas("** Fejl: NedlaegBruger(administrator" + refusal)) << logs_.text();
+
+  // The line carries the password the account already has: were it reset,
+  // the domain would still answer to its administrator.
+  JobReader reader(logs_.log, cipher::encipher("administrator;" + dc().adminPassword) + "\n",
+                   "kodevalt-1.behandler");
+  (void)resetPasswords(rt_, reader, ResetMode::kBoth, rt_.trim.defaultNamingContext);
+  EXPECT_TRUE(logHas("** Fejl: ResetPasswords(administrator" + refusal)) << logs_.text();
+  EXPECT_TRUE(processes_.calls.empty());
+
+  EXPECT_EQ(state(), before) << logs_.text();
+  EXPECT_EQ(admin_.read("CN=sbgruppe,OU=Grupper," + zeb_, "cn"), std::vector<std::string>{})
+      << "no group is made for it either";
 }
 
 }  // namespace

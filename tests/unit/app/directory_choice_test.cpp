@@ -36,7 +36,10 @@ TEST_F(Choice, WithoutAServerTheSnapshotIsTheDirectoryAndAChangeIsWrittenBack) {
   EXPECT_NE(logs.folder.read("directory.ldif").find("dn: OU=Elev,OU=ZEB,DC=skole,DC=test\n"),
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(logs.folder.file("directory.ldif.ny")));
-  EXPECT_EQ(logs.text(), "");
+  // The snapshot was written by hand: the load told what it gave its objects.
+  EXPECT_EQ(logs.text(),
+            "** Info: Katalogfilen manglede objectGUID, objectSid eller objectCategory på 2 "
+            "objekter; de har fået dem, som AD giver dem.\n");
 }
 
 TEST_F(Choice, ABrokenSnapshotIsReportedAndNoDirectoryIsUsed) {

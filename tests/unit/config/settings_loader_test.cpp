@@ -306,6 +306,27 @@ TEST_F(SettingsLoad, TheJobServerCredentialNeverReachesTheLog) {
   for (const auto& e : events.events) EXPECT_THAT(e.text, Not(HasSubstr("Y2xpZW50")));
 }
 
+// The token server has no default, so a job server without one is named as
+// the error it is.
+TEST_F(SettingsLoad, JobServerWithoutTokenServerIsAnErrorLine) {
+  const std::string line =
+      "** Fejl: BrovaltServer er sat, men BrovaltTokenServer er ikke; job-serveren kan ikke "
+      "bruges uden token\n";
+  const auto lines = [&] {
+    const std::string log = logText();
+    std::size_t n = 0;
+    for (auto p = log.find(line); p != std::string::npos; p = log.find(line, p + 1)) ++n;
+    return n;
+  };
+  load("[Brovalt]\nBrovaltServer=brovalt.example\n");
+  EXPECT_EQ(s().BrovaltTokenServer, "");
+  EXPECT_THAT(logText(), HasSubstr("Brovalt-BrovaltServer: brovalt.example\n"));
+  EXPECT_EQ(lines(), 1u);
+  load("[Brovalt]\nBrovaltServer=brovalt.example\nBrovaltTokenServer=login.example\n");
+  load("[Brovalt]\n");
+  EXPECT_EQ(lines(), 1u) << "only the load without a token server";
+}
+
 TEST_F(SettingsLoad, UnknownLdapBindFallsBackToKerberos) {
   load("[LDAP]\nLdapBind=\n");
   EXPECT_EQ(s().LdapBind, "gssapi");

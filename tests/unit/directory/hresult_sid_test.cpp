@@ -55,5 +55,15 @@ TEST(Guid, PrintsTheWindowsWay) {
   EXPECT_FALSE(guidToString("x").has_value());
 }
 
+TEST(ExtendedErrorCode, TheCodeTheTextBeginsWithOrTheHresults) {
+  EXPECT_EQ(extendedErrorCode(kConstraintViolation, "0000052D: Constraint violation"), 0x52D);
+  EXPECT_EQ(extendedErrorCode(kAlreadyExists, "00002071: samldb: in use"), 0x2071);
+  EXPECT_EQ(extendedErrorCode(kAlreadyExists, "0000ab0c: lower case"), 0xAB0C);
+  EXPECT_EQ(extendedErrorCode(kAlreadyExists, "Entry already exists"), 0x1392);
+  EXPECT_EQ(extendedErrorCode(kNoSuchObject, "0000208G: not hex"), 0x2030);
+  EXPECT_EQ(extendedErrorCode(kNoSuchObject, "00002030"), 0x2030) << "no colon";
+  EXPECT_EQ(extendedErrorCode(kEAdsBadPathname, ""), 0x5000);
+}
+
 }  // namespace
 }  // namespace tv

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "support/faulty_directory.h"
 #include "unit/groups/group_fixture.h"
 #include "unit/shares/fake_file_server.h"
 
@@ -83,6 +84,27 @@ TEST(OpretGruppe, FollowUpsRunTheMailEnableHookAndSetTheAddress) {
   EXPECT_EQ(s.processes.calls[0].argv,
             (std::vector<std::string>{"script/mailgrp.sh", "Ærø", "Hold"}));
   EXPECT_EQ(s.attr(groupDn("Ærø Hold"), "mail"), "AEroHold@skole.dk");
+}
+
+// The folder, share, mail hook and address follow only a group that was
+// made as the school asked, its universal kind included.
+TEST(OpretGruppe, FollowUpsComeOnlyAfterTheUniversalKindWasCommitted) {
+  for (const bool refused : {false, true}) {
+    GroupSchool s;
+    s.rt.settings.LogLevel = 0;
+    s.rt.settings.UniversalGroups = true;
+    s.rt.settings.MailenableGruppeScript = "script/mailgrp.sh";
+    s.rt.settings.GruppeMail = "@skole.dk";
+    FaultyDirectory faulty(s.directory);
+    if (refused) faulty.failCommits("CN=7a,", "groupType", kUnwillingToPerform);
+    s.rt.ports.directory = &faulty;
+    EXPECT_EQ(OpretGruppe(s.rt, "7a", &kDescription, false), refused ? 1 : 0);
+    EXPECT_TRUE(s.exists(groupDn("7a"))) << "the group exists from the first commit on";
+    EXPECT_EQ(s.processes.calls.size(), refused ? 0u : 1u) << refused;
+    EXPECT_EQ(s.attr(groupDn("7a"), "mail"), refused ? "" : "7a@skole.dk") << refused;
+    EXPECT_EQ(s.log().find("OpretGruppe(UniversalGroups) - SetInfo()") != std::string::npos,
+              refused);
+  }
 }
 
 TEST(GroupMailName, MapsDanishLettersAndDropsBlanksAndSpecials) {

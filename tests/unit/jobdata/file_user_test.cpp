@@ -247,15 +247,28 @@ TEST_F(FileUserTest, ExceptedUsersAreDroppedSilentlyAtLogLevelZero) {
   EXPECT_EQ(logText(), "");
 }
 
-TEST_F(FileUserTest, LinesWithTooFewFieldsAreLeftOutOfTheList) {
+TEST_F(FileUserTest, LinesThatNameNoAccountAreLeftOutOfTheListWithALine) {
+  struct Case {
+    std::string line;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"bo;" + kId1 + ";x",
+       "** Fejl: Linje 2 i brovalt-3.dat har 3 felter, mindst 20 kræves; linjen springes over.\n"},
+      {staffLine("", kId2),
+       "** Fejl: Linje 2 i brovalt-3.dat har intet login; linjen springes over.\n"},
+      {staffLine("  ", kId2),
+       "** Fejl: Linje 2 i brovalt-3.dat har intet login; linjen springes over.\n"},
+  };
   staff();
-  auto list =
-      section("@*MEDA\nbo;" + kId1 + ";x\n" + staffLine("a1", kId1) + "\n", SectionEnd::kEndOfFile);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].login, "a1");
-  EXPECT_EQ(
-      logText(),
-      "** Fejl: Linje 2 i brovalt-3.dat har 3 felter, mindst 20 kræves; linjen springes over.\n");
+  for (const Case& c : cases) {
+    const std::size_t before = logText().size();
+    auto list =
+        section("@*MEDA\n" + c.line + "\n" + staffLine("a1", kId1) + "\n", SectionEnd::kEndOfFile);
+    ASSERT_EQ(list.size(), 1u) << c.line;
+    EXPECT_EQ(list[0].login, "a1");
+    EXPECT_EQ(logText().substr(before), c.log);
+  }
 }
 
 TEST_F(FileUserTest, AFatalIdentificationStopsTheList) {

@@ -57,6 +57,29 @@ TEST(Log, SystemTextComesFromThePlatformAndIsAppendedInParentheses) {
   EXPECT_EQ(bare.systemText(platformError(ENOENT)), "No such file or directory\n");
 }
 
+// A message that ends its own line gets the system text on the next line,
+// closed there, so the line after it starts clean; a Windows error the
+// program names itself reads as Windows words it, on every platform.
+TEST(Log, SystemTextAfterAWholeLineClosesItsOwnLine) {
+  struct Case {
+    SystemError error;
+    std::string text;
+  };
+  const Case cases[] = {
+      {platformError(ENOENT), "No such file or directory"},
+      {win32Error(kErrorNoneMapped), "No mapping between account names and security IDs was done."},
+      {win32Error(77777), "(Error 77777)"},
+  };
+  for (const Case& c : cases) {
+    LogFixture f;
+    Log::setLastError(c.error);
+    f.log.message(65, "** Fejl: Kan ikke læse SID for omdøbt bruger (%s)\n", "hans");
+    f.log.message(1, "næste linje\n");
+    EXPECT_EQ(f.text(), "** Fejl: Kan ikke læse SID for omdøbt bruger (hans)\n (" + c.text +
+                            ")\nnæste linje\n");
+  }
+}
+
 TEST(Log, FileIsWindows1252AndFetchGivesUtf8) {
   LogFixture f;
   f.log.message(1, "før\n");

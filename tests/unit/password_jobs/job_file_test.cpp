@@ -22,6 +22,7 @@ std::string moved(const std::string& from, const std::string& to, bool first) {
 
 const std::string kJensChanged =
     " Resetter passwords:\n"
+    "    Reset: jens fundet som login (sAMAccountName).\n"
     " Windows Login password skiftes for jens!\n"
     "    AD password for jens blev ændret!\n"
     "    Reset: 1 brugere er behandlet.\n";
@@ -196,7 +197,9 @@ TEST(UniLoginProgram, IsStartedFromTheDataFolderWithExactlyLoginAndPassword) {
   EXPECT_FALSE(s.exists("x"));
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
+            "    Reset: mette fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for mette!\n"
             "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: 7\n"
             "    Reset: 2 brugere er behandlet.\n");

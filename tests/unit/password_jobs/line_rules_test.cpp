@@ -4,7 +4,7 @@
 
 #include "password/password_jobs.h"
 #include "password/password_reset.h"
-#include "unit/password_jobs/failing_commits.h"
+#include "support/faulty_directory.h"
 #include "unit/password_jobs/password_fixture.h"
 
 namespace tv::test {
@@ -64,6 +64,7 @@ TEST(PasswordLineRules, BadLinesGetAClearLineAndNeverStopTheSection) {
             "** Fejl: Reset: Linje 7 kan ikke dekrypteres.\n"
             "** Fejl: Reset: Linje 8 kan ikke dekrypteres.\n"
             "** Fejl: Reset: Linje 9 (@+UNI_PASS) er ikke krypteret og skifter ikke afsnit.\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             "    Reset: 9 brugere er behandlet.\n");
@@ -82,6 +83,7 @@ TEST(PasswordLineRules, EmptyLinesAndAnEncipheredEmptyTextAreSkippedUncounted) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             "    Reset: 1 brugere er behandlet.\n");
@@ -118,13 +120,15 @@ TEST(PasswordLineRules, AFailedCommitEndsTheSectionWithoutACountLine) {
   s.addUser("mette");
   // The password is taken, but the commit of the unlock is refused.
   s.job("kodevalt-1.behandler", {"@+AD_UNI_PASS", enc("jens;Sol2024!x"), enc("mette;Maane#77")});
-  FailingCommits failing(s.directory, "CN=jens,");
+  FaultyDirectory failing(s.directory);
+  failing.failCommits("CN=jens,");
   s.rt.ports.directory = &failing;
 
   processPasswordJob(s.rt, "kodevalt-1.behandler");
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "*** Fejl: AD ResetPasswords() - SetInfo()\n"
             "** Fejl: (hresult: 0x8007202F (0x7/0x202F (8239 i winerror.h ell. 6139 i Lmerr.h))\n"
@@ -143,14 +147,16 @@ TEST(PasswordLineRules, ARefusedPasswordIsNotReportedAsChangedAndTheNextLineGoes
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "*** Fejl: AD ResetPasswords() - SetPassword()\n"
             "** Fejl: (hresult: 0x8007202F (0x7/0x202F (8239 i winerror.h ell. 6139 i Lmerr.h))\n"
             "** Fejl: A constraint violation occurred.\n"
-            "Error Code: 8239\n"
+            "Error Code: 1325\n"
             "Error Text: 0000052D: Constraint violation - check_password_restrictions: the "
-            "password does not meet the complexity criteria!Provider: LDAP Provider\n\n"
+            "password does not meet the complexity criteria!\nProvider: LDAP Provider\n\n"
             " Resetter UNI-login password for jens!\n"
+            "    Reset: mette fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for mette!\n"
             "    AD password for mette blev ændret!\n"
             " Resetter UNI-login password for mette!\n"

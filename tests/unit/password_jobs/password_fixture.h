@@ -62,6 +62,25 @@ struct PasswordSchool {
     EXPECT_EQ(directory.loadLdif(base_ + ldif_), "");
   }
 
+  // An account whose name (cn) and login (sAMAccountName) differ, below ou
+  // ("OU=Elev" or "OU=Andre", below OU=ZEB).
+  void addNamed(const std::string& cn, const std::string& login, const std::string& ou) {
+    ldif_ +=
+        "dn: CN=" + cn + "," + ou + ",OU=ZEB,DC=skole,DC=test\nobjectClass: top\n" +
+        "objectClass: person\nobjectClass: organizationalPerson\nobjectClass: user\ncn: " + cn +
+        "\nobjectCategory: CN=Person,CN=Schema,CN=Configuration,DC=skole,DC=test\n" +
+        "sAMAccountName: " + login + "\nuserAccountControl: 512\n\n";
+    EXPECT_EQ(directory.loadLdif(base_ + ldif_), "");
+  }
+
+  // An attribute of the account at dn (below OU=ZEB), "" when it has none.
+  std::string attrAt(const std::string& dn, const std::string& name) {
+    auto user = directory.bind("LDAP://" + dn + ",OU=ZEB,DC=skole,DC=test");
+    if (!user.ok()) return "<no user>";
+    auto v = user.value->get(name);
+    return v.ok() ? v.value : "";
+  }
+
   // An attribute of a user, "" when it has none.
   std::string attr(const std::string& login, const std::string& name) {
     auto user = directory.bind("LDAP://CN=" + login + ",OU=Elev,OU=ZEB,DC=skole,DC=test");
@@ -95,7 +114,8 @@ struct PasswordSchool {
   std::string base_ =
       "dn: DC=skole,DC=test\nobjectClass: domainDNS\n\n"
       "dn: OU=ZEB,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n"
-      "dn: OU=Elev,OU=ZEB,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n";
+      "dn: OU=Elev,OU=ZEB,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n"
+      "dn: OU=Andre,OU=ZEB,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n";
   std::string ldif_;
 };
 

@@ -27,12 +27,55 @@ TEST(PasswordReset, WindowsModeSetsThePasswordClearsTheLockAndCounts) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             "    Reset: 1 brugere er behandlet.\n");
   EXPECT_EQ(s.attr("jens", "pwdLastSet"), kPwdLastSetNow);
   EXPECT_EQ(s.attr("jens", "lockoutTime"), "0");
   EXPECT_TRUE(s.processes.calls.empty());
+}
+
+// A password reaches the account whose login the line names; an account
+// that only has that name (cn) is taken when it is the only one found.
+TEST(PasswordReset, TheLoginMatchWinsANameMatchOnlyWhenAlone) {
+  struct Account {
+    std::string cn, login, ou;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Account> accounts;
+    std::string resetDn;  // "" : none
+    std::string line;
+  };
+  const Case cases[] = {
+      // The search finds the name match last.
+      {"login before name",
+       {{"Aase", "abc", "OU=Elev"}, {"abc", "xyz", "OU=Elev"}},
+       "CN=Aase,OU=Elev",
+       "    Reset: abc fundet som login (sAMAccountName).\n"},
+      {"one name",
+       {{"abc", "xyz", "OU=Elev"}},
+       "CN=abc,OU=Elev",
+       "    Reset: abc fundet som navn (cn) på kontoen med login xyz.\n"},
+      {"two names",
+       {{"abc", "x1", "OU=Elev"}, {"abc", "x2", "OU=Andre"}},
+       "",
+       "** Fejl: Reset: abc er navn (cn) på 2 konti og login på ingen af dem.\n"
+       "    Reset: Kunne ikke finde brugeren abc!\n"},
+  };
+  for (const Case& c : cases) {
+    PasswordSchool s;
+    for (const Account& a : c.accounts) s.addNamed(a.cn, a.login, a.ou);
+    s.job("kodevalt-1.behandler", {"@+AD_PASS", enc("abc;Sol2024!x")});
+    processPasswordJob(s.rt, "kodevalt-1.behandler");
+    EXPECT_NE(s.log().find(c.line), std::string::npos) << c.what << "\n" << s.log();
+    for (const Account& a : c.accounts) {
+      const std::string dn = "CN=" + a.cn + "," + a.ou;
+      EXPECT_EQ(s.attrAt(dn, "pwdLastSet"), dn == c.resetDn ? kPwdLastSetNow : "")
+          << c.what << ": " << dn;
+    }
+  }
 }
 
 TEST(PasswordReset, UniLoginModeLeavesWindowsAloneAndPassesLoginAndPasswordAsTwoArguments) {
@@ -45,6 +88,7 @@ TEST(PasswordReset, UniLoginModeLeavesWindowsAloneAndPassesLoginAndPasswordAsTwo
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "    Reset: 1 brugere er behandlet.\n");
   ASSERT_EQ(s.processes.calls.size(), 1u);
@@ -65,9 +109,11 @@ TEST(PasswordReset, BothModeSetsWindowsFirstThenStartsTheProgram) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             " Resetter UNI-login password for jens!\n"
+            "    Reset: mette fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for mette!\n"
             "    AD password for mette blev ændret!\n"
             " Resetter UNI-login password for mette!\n"
@@ -88,6 +134,7 @@ TEST(PasswordReset, TestModeChangesNothingAndStartsNothing) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " IDrift = 0: Test af Windows password-skift for jens!\n"
             " IDrift = 0: Test af UNI-login password-skift for jens!\n"
             "    Reset: 1 brugere er behandlet.\n");
@@ -109,10 +156,12 @@ TEST(PasswordReset, AnEncipheredHeaderSwitchesTheModeAndOtherClearTextsEndTheSec
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             "    Reset: 1 brugere er behandlet.\n"
             " Resetter passwords:\n"
+            "    Reset: mette fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for mette!\n"
             "    Reset: 1 brugere er behandlet.\n");
   ASSERT_EQ(s.processes.calls.size(), 1u);
@@ -149,9 +198,12 @@ TEST(PasswordReset, ProgramResults) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
+            "    Reset: mette fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for mette!\n"
             "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: 3\n"
+            "    Reset: ole fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for ole!\n"
             "CreateProcess(Lodsvaerk):  (" +
                 errnoText(ENOENT) + ")" + "    Reset: 3 brugere er behandlet.\n");
@@ -174,12 +226,16 @@ TEST(PasswordReset, WaitResultsAreToldFromLogLevelNine) {
 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "** Fejl: WaitForSingleObject() returnerede WAIT_ABANDONED\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "** Fejl: WaitForSingleObject() returnerede WAIT_TIMEOUT\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "** Fejl: WaitForSingleObject() returnerede WAIT_FAILED\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "      ** Info: WaitForSingleObject() returnerede 0\n"
             "    Reset: 4 brugere er behandlet.\n");
@@ -191,6 +247,7 @@ TEST(PasswordReset, WaitResultsAreToldFromLogLevelNine) {
   processPasswordJob(s.rt, "kodevalt-2.behandler");
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Resetter UNI-login password for jens!\n"
             "    Reset: 1 brugere er behandlet.\n");
 }
@@ -207,6 +264,7 @@ TEST(PasswordReset, AboveLogLevelNineTheClearTextIsLoggedWithThePasswordMasked) 
   EXPECT_EQ(s.log(),
             " Resetter passwords:\n"
             "   Reset: Encoded til: jens;********\n"
+            "    Reset: jens fundet som login (sAMAccountName).\n"
             " Windows Login password skiftes for jens!\n"
             "    AD password for jens blev ændret!\n"
             "   Reset: Encoded til: ********\n"

@@ -15,6 +15,7 @@
 #include "runtime/runtime.h"
 #include "runtime/trim.h"
 #include "support/fakes.h"
+#include "support/faulty_directory.h"
 #include "text/cipher.h"
 
 namespace tv::test {
@@ -37,12 +38,15 @@ inline std::string accountLdif(const std::string& cn, const std::string& cls,
 struct School {
   LogFixture logs;
   MemoryDirectory directory;
+  // The account nosid is one whose identifier the directory cannot give.
+  FaultyDirectory faulty{directory};
   FakeFileServer files;
   RecordingProcessRunner processes;
   Runtime rt;
 
   School() : rt(logs.log, Ports{}, logs.folder.path()) {
-    rt.ports.directory = &directory;
+    faulty.hideAttribute("CN=nosid,", "objectSid");
+    rt.ports.directory = &faulty;
     rt.ports.files = &files;
     rt.ports.clock = &logs.clock;
     rt.ports.processes = &processes;

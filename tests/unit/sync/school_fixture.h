@@ -49,9 +49,10 @@ struct School {
     clearLog();
   }
 
-  // Adds a user below container (a DN below OU=ZEB) with an identification.
+  // Adds a user below container (a DN below OU=ZEB) with an identification;
+  // extra: further LDIF lines, each ending in "\n".
   void addUser(const std::string& cn, const std::string& container, const std::string& id,
-               bool disabled = false) {
+               bool disabled = false, const std::string& extra = "") {
     std::string entry = "dn: CN=" + cn + "," + container + ",OU=ZEB,DC=skole,DC=test\n" +
                         "objectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
                         "objectClass: user\ncn: " +
@@ -60,7 +61,13 @@ struct School {
                         "sAMAccountName: " + cn + "\n" +
                         "userAccountControl: " + (disabled ? "514" : "512") + "\n";
     if (!id.empty()) entry += "employeeNumber: " + id + "\n";
-    ldif += entry + "\n";
+    ldif += entry + extra + "\n";
+    EXPECT_EQ(directory.loadLdif(ldif), "");
+  }
+
+  // Adds an organizational unit (a DN below OU=ZEB, "OU=Inaktive,OU=Elev").
+  void addOu(const std::string& dn) {
+    ldif += "dn: " + dn + ",OU=ZEB,DC=skole,DC=test\nobjectClass: organizationalUnit\n\n";
     EXPECT_EQ(directory.loadLdif(ldif), "");
   }
 

@@ -70,7 +70,7 @@ TEST(SynchronisationPass, AccountWithoutIdentificationAdoptsTheFileUsersOne) {
       << s.logs.text();
 }
 
-TEST(SynchronisationPass, AdoptionIsOnlyLoggedInTestModeAndWithoutBrugUuidDrift) {
+TEST(SynchronisationPass, TestModeWritesAdoptedIdentificationsOnlyWithBrugUuidDrift) {
   School s;
   s.addUser("erik", "OU=Elev", "");
   std::string before = s.directory.saveLdif();
@@ -82,12 +82,24 @@ TEST(SynchronisationPass, AdoptionIsOnlyLoggedInTestModeAndWithoutBrugUuidDrift)
             std::string::npos);
   // The adopted identification stands in memory, so the pair is an update.
   EXPECT_EQ(counts.updated, 1u);
-
-  s.rt.settings.BrugUuidDrift = true;  // on, but the run is still a test run
-  runPupilPass(s, pupilLine("erik", idOf("e")) + "\n", counts);
-  EXPECT_NE(s.logs.text().find("   IDrift = 0: Test af SaetAttribut employeeNumber"),
-            std::string::npos);
   EXPECT_EQ(s.directory.saveLdif(), before);
+
+  // On, in a test run: the identification is stamped on the account, so the
+  // school goes live with its accounts paired; nothing else changes.
+  s.rt.settings.BrugUuidDrift = true;
+  runPupilPass(s, pupilLine("erik", idOf("e")) + "\n", counts);
+  EXPECT_NE(s.logs.text().find("      employeeNumber sættes til '" + idOf("e") +
+                               "' for bruger: 'erik'\n"),
+            std::string::npos)
+      << s.logs.text();
+  EXPECT_NE(s.logs.text().find("   IDrift = 0: Test af Opdater bruger erik \n"), std::string::npos);
+  School expected;
+  expected.addUser("erik", "OU=Elev", "");
+  auto erik = expected.directory.bind("LDAP://CN=erik,OU=Elev,OU=ZEB,DC=skole,DC=test");
+  ASSERT_TRUE(erik.ok());
+  ASSERT_EQ(erik.value->put("employeeNumber", idOf("e")), kSOk);
+  ASSERT_EQ(erik.value->setInfo(), kSOk);
+  EXPECT_EQ(s.directory.saveLdif(), expected.directory.saveLdif());
 }
 
 TEST(SynchronisationPass, ForeignIdentificationIsNotApproved) {
@@ -102,17 +114,93 @@ TEST(SynchronisationPass, ForeignIdentificationIsNotApproved) {
   EXPECT_EQ(counts.created, 1u);
 }
 
-TEST(SynchronisationPass, DuplicateIdentificationsEndWithCode20) {
-  School s;
-  s.rt.settings.BrugUuidDrift = true;
-  s.addUser("gry", "OU=Elev", idOf("g"));
-  s.addUser("gry2", "OU=Elev", idOf("g"));
-  PassCounts counts;
-  EXPECT_EQ(runPupilPass(s, pupilLine("gry", idOf("g")) + "\n", counts), SectionEnd::kFatal);
-  EXPECT_EQ(s.exitCode, 20);
-  std::string log = s.logs.text();
-  EXPECT_NE(log.find("FEJL - Samme Bruguuid er registreret to steder. (gr"), std::string::npos);
-  EXPECT_EQ(log.find("Start NedlægBrugere"), std::string::npos) << "no user may be touched";
+TEST(SynchronisationPass, DuplicateIdentificationsEndTheJobBeforeAnythingIsWritten) {
+  struct Account {
+    std::string cn, container, id;
+  };
+  struct Case {
+    const char* what;
+    bool live;
+    std::vector<Account> accounts;
+    std::string records;
+    std::string lines;  // the duplicate lines, in order
+  };
+  const Case cases[] = {
+      {"one identification on two accounts",
+       false,
+       {{"gry", "OU=Elev", idOf("g")}, {"gry2", "OU=Elev", idOf("g")}},
+       pupilLine("gry", idOf("g")),
+       "FEJL - Samme Bruguuid er registreret to steder. (gry og (gry2)\n"},
+      // Both pair with the file login xyz and would both get its identification.
+      {"two accounts adopt one identification, live",
+       true,
+       {{"xyz", "OU=Elev", ""}, {"xyz_inaktiv", "OU=Inaktive,OU=Elev", ""}},
+       pupilLine("xyz", idOf("x")),
+       "FEJL - Samme Bruguuid er registreret to steder. (xyz og (xyz_inaktiv)\n"},
+      {"two accounts adopt one identification, test run",
+       false,
+       {{"xyz", "OU=Elev", ""}, {"xyz_inaktiv", "OU=Inaktive,OU=Elev", ""}},
+       pupilLine("xyz", idOf("x")),
+       "FEJL - Samme Bruguuid er registreret to steder. (xyz og (xyz_inaktiv)\n"},
+      // The directory lists bo first (OU=Elev's own accounts before its
+      // sub-containers); the lines follow the DNs.
+      {"ties in DN order",
+       false,
+       {{"bo", "OU=Elev", idOf("t")},
+        {"anne", "OU=X,OU=Elev", idOf("t")},
+        {"cai", "OU=X,OU=Elev", idOf("t")}},
+       pupilLine("bo", idOf("t")),
+       "FEJL - Samme Bruguuid er registreret to steder. (anne og (bo)\n"
+       "FEJL - Samme Bruguuid er registreret to steder. (bo og (cai)\n"},
+  };
+  for (const Case& c : cases) {
+    School s;
+    s.rt.settings.BrugUuidDrift = true;
+    s.rt.settings.IDrift = c.live;
+    s.addOu("OU=Inaktive,OU=Elev");
+    s.addOu("OU=X,OU=Elev");
+    for (const Account& a : c.accounts) s.addUser(a.cn, a.container, a.id);
+    const std::string before = s.directory.saveLdif();
+    PassCounts counts;
+    EXPECT_EQ(runPupilPass(s, c.records + "\n", counts), SectionEnd::kFatal) << c.what;
+    EXPECT_EQ(s.exitCode, 20) << c.what;
+    const std::string log = s.logs.text();
+    EXPECT_NE(log.find(c.lines), std::string::npos) << c.what << "\n" << log;
+    EXPECT_EQ(log.find("Start NedlægBrugere"), std::string::npos) << c.what;
+    EXPECT_EQ(log.find("sættes til"), std::string::npos) << c.what;
+    EXPECT_EQ(s.directory.saveLdif(), before)
+        << c.what << ": a job that ends with 20 writes nothing";
+  }
+}
+
+// An account whose name differs from its login only in case (cn hans, login
+// Hans) is renamed once; the next pass finds it where it belongs.
+TEST(SynchronisationPass, CaseOnlyRenameIsMadeOnceAndTheNextPassWritesNothing) {
+  for (const char* account : {"Hans", "hans"}) {
+    School s;
+    s.rt.settings.IDrift = true;
+    s.rt.settings.BrugUuidDrift = true;
+    s.rt.settings.RunScriptPreRenameElev = "script/omdoeb.cmd";
+    s.addUser("hans", "OU=Elev", idOf("h"), false, "description: Autooprettet af ZEB (1)\n");
+    if (std::string(account) != "hans") {
+      auto o = s.directory.bind("LDAP://CN=hans,OU=Elev,OU=ZEB,DC=skole,DC=test");
+      ASSERT_TRUE(o.ok());
+      ASSERT_EQ(o.value->put("sAMAccountName", account), kSOk);
+      ASSERT_EQ(o.value->setInfo(), kSOk);
+    }
+    PassCounts counts;
+    runPupilPass(s, pupilLine("Hans", idOf("h")) + "\n", counts);
+    auto renamed = s.directory.bind("LDAP://CN=Hans,OU=Elev,OU=ZEB,DC=skole,DC=test");
+    ASSERT_TRUE(renamed.ok());
+    EXPECT_EQ(renamed.value->name(), "CN=Hans") << account << "\n" << s.logs.text();
+    EXPECT_EQ(renamed.value->get("sAMAccountName").value, "Hans") << account;
+
+    const std::string before = s.directory.saveLdif();
+    runPupilPass(s, pupilLine("Hans", idOf("h")) + "\n", counts);
+    EXPECT_EQ(s.directory.saveLdif(), before) << account << "\n" << s.logs.text();
+    EXPECT_EQ(s.logs.text().find("Retter login"), std::string::npos) << account;
+    EXPECT_EQ(s.processes.calls.size(), 1u) << account << ": the rename hook ran once";
+  }
 }
 
 TEST(SynchronisationPass, ExceptedUsersAreLeftAloneAndAnEmptyListDeactivatesTheRest) {

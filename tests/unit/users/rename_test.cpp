@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "site_fixture.h"
+#include "support/faulty_directory.h"
 #include "sync/user_operations.h"
 
 namespace tv {
@@ -70,25 +71,53 @@ TEST(RetBrugerLogin, HomeDirectoryFollowsAndShareRenameIsHandedOn) {
   EXPECT_TRUE(s.logHas("RenameFileShares")) << "the share step is called and speaks for itself";
 }
 
-TEST(RetBrugerLogin, AccountWhoseSidCannotBeReadKeepsItsOldHomeDirectory) {
-  Site s(false, true);
-  s.rt.settings.OpretShareMeda = 2;
-  s.rt.settings.HomeDirDriveMeda = "H:";
-  s.rt.settings.FileServerShareMeda = "\\\\fil1\\ansatte";
-  s.select(true);
-  AccountShape shape;
-  shape.withSid = false;
-  shape.extra = "homeDirectory: \\\\fil1\\ansatte\\anbe\n";
-  s.addUser("anbe", kMeda, idFor("a"), shape);
-  FileUser u = record("bnbe", idFor("a"));
-  RetBrugerLogin(s.rt, u, "anbe");
-  const std::string dn = std::string("CN=bnbe,") + kMeda;
-  EXPECT_EQ(s.value(dn, "homeDirectory"), "\\\\fil1\\ansatte\\anbe");
-  EXPECT_TRUE(
-      s.logHas("   Retter login fra anbe til bnbe.\n"
-               "** Fejl: Kan ikke læse SID for omdøbt bruger (bnbe)\n"))
-      << s.log();
-  EXPECT_EQ(s.log().find("Renaming fileshares"), std::string::npos);
+// The SID check after a rename is the shared lookup by login, with its
+// waits and its lines: a readable SID shows in the lookup line above
+// LogLevel 2; one that cannot be read is read six times, two seconds apart,
+// and then leaves the home directory as it was.
+TEST(RetBrugerLogin, SidOfTheNewLoginIsLookedUpWithTheSharedWaits) {
+  struct Case {
+    const char* what;
+    bool sidReadable;
+    std::vector<long long> sleeps;
+    std::string home;
+    std::string lines;
+  };
+  const Case cases[] = {
+      {"readable",
+       true,
+       {},
+       "\\\\fil1\\ansatte\\bnbe",
+       "      SidForAccount(SKOLE\\bnbe) = S-1-5-21-1-2-3-1101\n"},
+      {"unreadable", false, std::vector<long long>(6, 2000), "\\\\fil1\\ansatte\\anbe",
+       "** Fejl: Kan ikke læse SID for omdøbt bruger (bnbe)\n"
+       " (No mapping between account names and security IDs was done.)\n"},
+  };
+  for (const Case& c : cases) {
+    Site s(false, true);
+    s.rt.settings.OpretShareMeda = 2;
+    s.rt.settings.HomeDirDriveMeda = "H:";
+    s.rt.settings.FileServerShareMeda = "\\\\fil1\\ansatte";
+    s.rt.settings.LogLevel = 3;
+    s.select(true);
+    test::FaultyDirectory faulty(s.directory);
+    if (!c.sidReadable) faulty.hideAttribute("CN=bnbe,", "objectSid");
+    s.rt.ports.directory = &faulty;
+    AccountShape shape;
+    shape.extra = "homeDirectory: \\\\fil1\\ansatte\\anbe\n";
+    s.addUser("anbe", kMeda, idFor("a"), shape);
+    FileUser u = record("bnbe", idFor("a"));
+    RetBrugerLogin(s.rt, u, "anbe");
+    const std::string dn = std::string("CN=bnbe,") + kMeda;
+    EXPECT_EQ(s.value(dn, "homeDirectory"), c.home) << c.what << "\n" << s.log();
+    EXPECT_TRUE(s.logHas(c.lines)) << c.what << "\n" << s.log();
+    EXPECT_EQ(s.logs.clock.sleeps, c.sleeps) << c.what;
+    EXPECT_EQ(s.logHas("Renaming fileshares"), c.sidReadable) << c.what;
+    // The rename ends at the failure, and the log with a whole line.
+    if (!c.sidReadable) {
+      EXPECT_TRUE(s.log().ends_with(c.lines)) << c.what;
+    }
+  }
 }
 
 TEST(RetBrugerLogin, RefusalsStopBeforeAnyChange) {

@@ -346,16 +346,45 @@ TEST(UserList, RowsCarryWhatTheUpdateReads) {
 namespace tv {
 namespace {
 
-TEST(TjekBrugerAttrib, PathLongerThanTheDirectoryTakesIsRefusedNotCut) {
-  test::Site s;
-  const std::string share = "\\\\fil1\\" + std::string(250, 'x');
-  s.rt.settings.UserProfileShareElev = share;
-  s.select(false);
-  const std::string dn = s.addUser("anbe", test::kElev, test::idFor("a"));
-  EXPECT_EQ(TjekBrugerAttrib(s.rt, *s.at(dn), test::record("anbe", test::idFor("a"))), 0);
-  EXPECT_EQ(s.log(), "** Fejl: UserProfilePath: stien er længere end 259 tegn og bruges ikke: " +
-                         share + "\\anbe\n");
-  EXPECT_EQ(s.value(dn, "profilePath"), "<none>");
+// The directory sets no limit on home directories and profile paths; the
+// update builds them in buffers of 500 characters. Up to 499 characters are
+// written whole, a longer path is refused, never cut.
+TEST(TjekBrugerAttrib, PathsUpTo499CharactersAreWrittenLongerOnesRefused) {
+  struct Case {
+    const char* attribute;
+    std::size_t length;  // of the whole path
+    bool written;
+  };
+  const Case cases[] = {
+      {"profilePath", 260, true},   {"profilePath", 499, true},   {"profilePath", 500, false},
+      {"homeDirectory", 300, true}, {"homeDirectory", 499, true}, {"homeDirectory", 500, false},
+  };
+  for (const Case& c : cases) {
+    test::Site s;
+    const bool home = std::string(c.attribute) == "homeDirectory";
+    // share + "\\" + "anbe" is the path.
+    const std::string share = "\\\\fil1\\" + std::string(c.length - 12, 'x');
+    if (home) {
+      s.rt.settings.OpretShareElev = 2;
+      s.rt.settings.HomeDirDriveElev = "H:";
+      s.rt.settings.FileServerShareElev = share;
+    } else {
+      s.rt.settings.UserProfileShareElev = share;
+    }
+    s.select(false);
+    const std::string dn = s.addUser("anbe", test::kElev, test::idFor("a"));
+    const std::string path = share + "\\anbe";
+    ASSERT_EQ(charCount(path), c.length);
+    EXPECT_EQ(TjekBrugerAttrib(s.rt, *s.at(dn), test::record("anbe", test::idFor("a"))),
+              c.written ? 1 : 0)
+        << c.attribute << " " << c.length;
+    EXPECT_EQ(s.value(dn, c.attribute), c.written ? path : "<none>")
+        << c.attribute << " " << c.length;
+    if (!c.written) {
+      EXPECT_EQ(s.log(), std::string("** Fejl: ") + (home ? "homedirectory" : "UserProfilePath") +
+                             ": stien er længere end 499 tegn og bruges ikke: " + path + "\n");
+    }
+  }
 }
 
 }  // namespace
