@@ -41,6 +41,10 @@ TEST_P(LiveJob, LogAndDirectoryAsExpected) {
   EXPECT_EQ(out.exitCode, -1);
   compareOrUpdate(dir / "expected.log", out.log);
   compareOrUpdate(dir / "expected.ldif", out.directory);
+  compareOrUpdate(dir / "expected.rapport.csv", out.report);
+  for (const std::string& password : jobPasswords(dir.string())) {
+    EXPECT_EQ(out.report.find(password), std::string::npos) << "a password in the report";
+  }
 }
 
 std::vector<std::string> scenarios() {
