@@ -7,8 +7,9 @@
 # Configured with -DCMAKE_INSTALL_PREFIX=/usr, the tree is the package's: the
 # unit in /lib/systemd/system (where Debian's systemd looks), the install key
 # in /etc/tavlevagt naming the data folder /var/lib/tavlevagt. Other
-# prefixes keep everything below the prefix, the key included, so an
-# installation from source never touches a packaged one.
+# prefixes keep everything below the prefix and bring no install key, so an
+# installation from source never touches a packaged one; "tavlevagt -i"
+# names its data folder.
 include(GNUInstallDirs)
 
 set(_pkg ${PROJECT_SOURCE_DIR}/packaging)
@@ -18,10 +19,8 @@ set(TAVLEVAGT_MAINTAINER "MORENA <tavlevagt@morena.dk>" CACHE STRING
 
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(_unit_dir /lib/systemd/system)
-  set(_config_dir /etc/tavlevagt)
 else()
   set(_unit_dir ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
-  set(_config_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/tavlevagt)
 endif()
 set(_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/tavlevagt)
 
@@ -56,7 +55,9 @@ install(CODE "
   endif()")
 install(FILES ${_gen}/tavlevagt.service DESTINATION ${_unit_dir})
 install(FILES ${_gen}/tavlevagt.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-install(FILES ${_pkg}/debian/Software.MORENA.Tavlevagt.key DESTINATION ${_config_dir})
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  install(FILES ${_pkg}/debian/Software.MORENA.Tavlevagt.key DESTINATION /etc/tavlevagt)
+endif()
 install(FILES ${_pkg}/debian/copyright ${_gen}/changelog.gz DESTINATION ${_doc_dir})
 install(FILES ${_pkg}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME tavlevagt)
