@@ -66,6 +66,8 @@ class ChangeResult {
   std::string text_;
 };
 
+// One decision. The fields are views: a Change is made for the one
+// record() call it is handed to.
 struct Change {
   std::string_view population;  // "Medarbejder", "Elev", or "" when not known
   std::string_view login;
