@@ -10,4 +10,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev \
   libldap-dev ldap-utils libsasl2-modules-gssapi-mit libcurl4-openssl-dev openssl python3 \
   samba-ad-dc samba-ad-provision samba-dsdb-modules winbind smbclient krb5-user libsmbclient-dev samba-dev \
-  p7zip-full systemd util-linux iproute2 procps >/dev/null
+  p7zip-full systemd util-linux iproute2 procps \
+  dpkg-dev lintian man-db >/dev/null

@@ -25,3 +25,4 @@ mkdir -p "$work/etc"
 echo
 echo "Data folder: $work/data"
 echo "Log:         $work/data/Tavlevagt.log"
+echo "Report:      $work/data/brovalt-1001.rapport.csv"

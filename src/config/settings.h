@@ -32,6 +32,11 @@ struct Settings {
   bool PersSlet = false;
   int PersArkivEkstraDage = 500;
   bool RenameInaktiv = true;
+  // The mass-deactivation brake: the share in percent of a population's
+  // enabled accounts that one full-list pass may deactivate (0: no brake),
+  // and the number of accounts it may deactivate whatever the share gives.
+  int NedlaegGraense = 0;
+  int NedlaegGraenseMin = 10;
 
   // [MedarbejderFelter], [ElevFelter]
   std::vector<AttributeMapEntry> MedarbejderFelter;

@@ -48,7 +48,13 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
     if (user.ok()) userPath = user.value;
     if (cache != nullptr) cache->userPaths.emplace(login, userPath);
   }
-  if (userPath.empty()) return 0;
+  const auto report = [&](const std::string& group, const ChangeResult& result) {
+    rt.recordChange(ChangeAction::kGroupAdd, login, {}, {}, group, result);
+  };
+  if (userPath.empty()) {
+    report(groupList, ChangeResult::refused("brugeren findes ikke"));
+    return 0;
+  }
 
   int status = 0;
   const std::string description = kGroupMarkingText;
@@ -69,11 +75,13 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
                 login.c_str(), name.c_str());
           }
           archiveGroup(rt, archived.value.get(), name);
+          report(name, ChangeResult::refused("gruppen er ikke vedligeholdt af ZEB"));
           return 1;
         }
         if (hasSpecialChar(name)) {
           rt.log.message(1, "\n** Fejl: Gruppe navnet må ikke indeholde specialtegn. (%s)\n",
                          name.c_str());
+          report(name, ChangeResult::refused("gruppenavnet har specialtegn"));
           return 1;
         }
         (void)OpretGruppe(rt, name, &description, staff);
@@ -81,6 +89,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
         if (!found.ok()) {
           rt.log.reportHresult(found.hr, "\n** Fejl: TilfoejGruppeMedlem() - ADsGetObject(%s)\n",
                                path.c_str());
+          report(name, ChangeResult::of(found.hr));
           return 1;
         }
       } else if (!hasSystemMarking(rt, *found.value)) {
@@ -89,6 +98,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
         rt.log.message(
             1, "** Fejl: %s kan ikke tilføjes til %s da gruppen ikke er vedligeholdt af ZEB.\n",
             login.c_str(), name.c_str());
+        report(name, ChangeResult::refused("gruppen er ikke vedligeholdt af ZEB"));
         status = 1;
         continue;
       }
@@ -100,12 +110,15 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
     if (hr < 0 && (hr != kAlreadyExists || s.LogLevel > 0)) {
       rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", login.c_str(),
                            name.c_str());
+      report(name, ChangeResult::of(hr));
       status = 1;
-    } else if (group->setInfo() < 0) {
+    } else if (hr = group->setInfo(); hr < 0) {
       rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
                      login.c_str(), name.c_str());
+      report(name, ChangeResult::of(hr));
       status = 1;
     } else {
+      report(name, ChangeResult::done());
       rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", login.c_str(), groupList.c_str());
       status = 0;
     }
@@ -136,6 +149,8 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
     if (userPath.empty()) {
       rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke findes i forventet placering.\n",
                      login.c_str());
+      rt.recordChange(ChangeAction::kGroupRemove, login, {}, groupList, {},
+                      ChangeResult::refused("brugeren findes ikke"));
       if (rt.settings.LogLevel >= 3) {
         rt.log.message(1, "1 LDAP://CN=%s,%s\n", login.c_str(), t.archivePath.c_str());
         rt.log.message(1, "2 LDAP://CN=%s,%s\n", login.c_str(), t.inactivePath.c_str());
@@ -160,11 +175,13 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
     if (!group.ok()) {
       rt.log.reportHresult(group.hr, "\n** Fejl: FjernGruppeMedlem() - ADsGetObject(%s)\n",
                            path.c_str());
+      rt.recordChange(ChangeAction::kGroupRemove, login, {}, name, {}, ChangeResult::of(group.hr));
       last = group.hr;
       continue;
     }
     if (!hasSystemMarking(rt, *group.value)) continue;
     last = group.value->removeMember(userPath);
+    rt.recordChange(ChangeAction::kGroupRemove, login, {}, name, {}, ChangeResult::of(last));
     if (last < 0) {
       rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", login.c_str(),
                      name.c_str());

@@ -272,6 +272,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
     } else {
       rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", m.login.c_str(),
                      m.group.c_str());
+      rt.recordChange(ChangeAction::kGroupAdd, m.login, {}, {}, m.group, ChangeResult::test());
     }
   };
   auto remove = [&](const GroupMember& m) {
@@ -281,6 +282,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
     } else {
       rt.log.message(1, "   IDrift = 0: Test af FjernGruppeMedlem %s <- %s \n", m.login.c_str(),
                      m.group.c_str());
+      rt.recordChange(ChangeAction::kGroupRemove, m.login, {}, m.group, {}, ChangeResult::test());
     }
   };
   std::size_t f = 0;

@@ -103,6 +103,7 @@ unsigned PasswordJobWatcher::scanOnce() {
         stuck_.erase(found);
         announce(true, found, inProgress);
       }
+      ChangeReportScope report(rt_.changes, rt_.dataPath(changeReportName(base)));
       processPasswordJob(rt_, inProgress);
       announce(false, inProgress, done);
       moved = moveJob(inProgress, done);

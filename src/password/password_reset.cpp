@@ -49,10 +49,34 @@ bool wantsUniLogin(ResetMode mode) {
 // count line (a failed commit).
 enum class Next { kGoOn, kStopSection };
 
-Next resetWindows(Runtime& rt, DirObject& user, const CheckedLine& line) {
+// The population of an account, from where it lies; "" outside both. The
+// current population of the locations belongs to the job thread.
+std::string populationOf(const Runtime& rt, const std::string& dn) {
+  const Trim& t = rt.trim;
+  const std::string lower = toLower(dn);
+  const auto below = [&lower](const std::string& container) {
+    return !container.empty() && lower.ends_with("," + toLower(container));
+  };
+  if (below(t.MedarbejderPath)) return "Medarbejder";
+  if (below(t.ElevPath)) return "Elev";
+  return {};
+}
+
+// The row of a reset in the job's change report; never the password.
+void recordReset(Runtime& rt, const std::string& population, const std::string& login,
+                 const char* which, const ChangeResult& result) {
+  rt.changes.record({population, login, ChangeAction::kPasswordReset, which, {}, {}}, result);
+}
+
+Next resetWindows(Runtime& rt, DirObject& user, const CheckedLine& line,
+                  const std::string& population) {
   const char* login = line.login.c_str();
+  const auto report = [&](const ChangeResult& result) {
+    recordReset(rt, population, line.login, "Windows", result);
+  };
   if (!rt.settings.IDrift) {
     rt.log.message(lvl::kFile, " IDrift = 0: Test af Windows password-skift for %s!\n", login);
+    report(ChangeResult::test());
     return Next::kGoOn;
   }
   rt.log.message(lvl::kFile, " Windows Login password skiftes for %s!\n", login);
@@ -60,10 +84,12 @@ Next resetWindows(Runtime& rt, DirObject& user, const CheckedLine& line) {
   // must not be reported as a change, and the account stays as it was.
   if (Hresult hr = user.setPassword(line.password); hr < 0) {
     rt.log.reportHresult(hr, "*** Fejl: AD ResetPasswords() - SetPassword()\n");
+    report(ChangeResult::of(hr));
     return Next::kGoOn;
   }
   Hresult hr = user.unlock();
   if (hr >= 0) hr = user.setInfo();
+  report(ChangeResult::of(hr));
   if (hr < 0) {
     rt.log.reportHresult(hr, "*** Fejl: AD ResetPasswords() - SetInfo()\n");
     return Next::kStopSection;
@@ -72,10 +98,14 @@ Next resetWindows(Runtime& rt, DirObject& user, const CheckedLine& line) {
   return Next::kGoOn;
 }
 
-void resetUniLogin(Runtime& rt, const CheckedLine& line) {
+void resetUniLogin(Runtime& rt, const CheckedLine& line, const std::string& population) {
   const char* login = line.login.c_str();
+  const auto report = [&](const ChangeResult& result) {
+    recordReset(rt, population, line.login, "UNI-login", result);
+  };
   if (!rt.settings.IDrift) {
     rt.log.message(lvl::kFile, " IDrift = 0: Test af UNI-login password-skift for %s!\n", login);
+    report(ChangeResult::test());
     return;
   }
   rt.log.message(lvl::kFile, " Resetter UNI-login password for %s!\n", login);
@@ -93,6 +123,7 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
     // Into the log file as well as the event log, so the job's log tells why
     // the UNI-login password was not changed.
     rt.log.message(lvl::kFile | lvl::kEvent | lvl::kSystemText, "CreateProcess(Lodsvaerk): ");
+    report(ChangeResult::refused("programmet kan ikke startes"));
     return;
   }
   if (rt.settings.LogLevel >= 9) {
@@ -101,6 +132,9 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
   if (r.exitCode != 0 && r.exitCode != kStillActive) {
     rt.log.message(lvl::kFile, "** Fejl: CreateProcess(Lodsvaerk) - returkode fra program: %d\n",
                    static_cast<int>(r.exitCode));
+    report(ChangeResult::refused(format("returkode %d", static_cast<int>(r.exitCode))));
+  } else {
+    report(ChangeResult::done());
   }
 }
 
@@ -278,7 +312,17 @@ std::optional<std::string> resetPasswords(Runtime& rt, JobReader& reader, ResetM
     }
     if (c.verdict == LineVerdict::kEmpty) continue;
     ++count;
-    if (reportRefused(rt, c, line.number)) continue;
+    if (reportRefused(rt, c, line.number)) {
+      // Only a line that names a login can be told about; its password never.
+      if (!c.login.empty()) {
+        const char* why = c.verdict == LineVerdict::kSpecialChars    ? "specialtegn i login"
+                          : c.verdict == LineVerdict::kLoginTooLong  ? "login for langt"
+                          : c.verdict == LineVerdict::kEmptyPassword ? "intet nyt password"
+                                                                     : "password for langt";
+        recordReset(rt, {}, c.login, "", ChangeResult::refused(why));
+      }
+      continue;
+    }
 
     std::string how;
     DirResult<FoundUser> found = findResetAccount(rt, domainDn, c.login, how);
@@ -289,13 +333,16 @@ std::optional<std::string> resetPasswords(Runtime& rt, JobReader& reader, ResetM
     }
     if (!found.ok() || !found.value.object || found.value.disabled) {
       rt.log.message(lvl::kFile, "    Reset: Kunne ikke finde brugeren %s!\n", c.login.c_str());
+      recordReset(rt, {}, c.login, "", ChangeResult::refused("brugeren findes ikke"));
       continue;
     }
     rt.log.write(lvl::kFile, how);
-    if (wantsWindows(mode) && resetWindows(rt, *found.value.object, c) == Next::kStopSection) {
+    const std::string population = populationOf(rt, found.value.object->dn());
+    if (wantsWindows(mode) &&
+        resetWindows(rt, *found.value.object, c, population) == Next::kStopSection) {
       return std::string();
     }
-    if (wantsUniLogin(mode)) resetUniLogin(rt, c);
+    if (wantsUniLogin(mode)) resetUniLogin(rt, c, population);
   }
   rt.log.message(lvl::kFile, "    Reset: %d brugere er behandlet.\n", count);
   return stoppedAt;

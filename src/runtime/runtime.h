@@ -11,6 +11,7 @@
 
 #include "config/settings.h"
 #include "log/log.h"
+#include "runtime/change_report.h"
 #include "runtime/trim.h"
 #include "text/paths.h"
 
@@ -62,6 +63,8 @@ struct Runtime {
   Ports ports;
   std::string dataFolder;  // absolute, resolved once at start
   std::atomic<int> state{kStartPending};
+  // The change report of the job in hand, per thread.
+  ChangeReport changes{log};
 
   // Serialises appends to the list files so that the password thread and the
   // job thread never interleave half lines.
@@ -70,6 +73,16 @@ struct Runtime {
   // Ends the process after a fatal data error (exit codes 25, 20, 2). Tests
   // replace it to see the code; callers must cope with it returning.
   std::function<void(int)> fatalExit = [](int code) { std::exit(code); };
+
+  // Records one decision about an account of the current population in the
+  // calling thread's change report. The password thread has no current
+  // population (the locations belong to the job thread) and records through
+  // changes itself.
+  void recordChange(ChangeAction action, std::string_view login, std::string_view attribute,
+                    std::string_view oldValue, std::string_view newValue,
+                    const ChangeResult& result) {
+    changes.record({trim.label, login, action, attribute, oldValue, newValue}, result);
+  }
 
   // An absolute path of a file in the data folder.
   [[nodiscard]] std::string dataPath(const std::string& name) const {

@@ -353,8 +353,8 @@ void Loader::readBrovalt() {
 }
 
 // The newer settings (file-server credentials, token server, timeout, the
-// directory connection) come after all the long-standing ones, so the report
-// keeps its familiar order line for line.
+// deactivation brake, the directory connection) come after all the
+// long-standing ones, so the report keeps its familiar order line for line.
 void Loader::readAddedKeys() {
   // A file name only; the credentials themselves never reach the log.
   s_.FileServerCredentials = text(kFileShare, "FileServerCredentials", "", kCap260);
@@ -369,6 +369,8 @@ void Loader::readAddedKeys() {
   s_.BrovaltTimeout = integer(kBrovalt, "BrovaltTimeout", "60");
   // No timeout at all would let one silent job server hang every cycle.
   if (s_.BrovaltTimeout < 1) s_.BrovaltTimeout = 60;
+  s_.NedlaegGraense = std::max(0, integer(kMain, "NedlaegGraense", "0"));
+  s_.NedlaegGraenseMin = std::max(0, integer(kMain, "NedlaegGraenseMin", "10"));
 }
 
 void Loader::readLdap() {

@@ -98,6 +98,12 @@ void housekeeping(Runtime& rt) {
     if (name == current) continue;
     if (olderThan(rt.dataPath(name), zipLimit)) zipFiles(rt, {name}, dateName(rt, "Tavlevagt"));
   }
+  // The jobs' change reports age with the logs and go into the same archive.
+  ZipBatch reports(rt, dateName(rt, "Tavlevagt"));
+  for (const std::string& name : findFiles(rt.dataFolder, "", kChangeReportSuffix)) {
+    if (olderThan(rt.dataPath(name), zipLimit)) reports.add(name);
+  }
+  reports.flush();
 }
 
 void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::string& archive) {

@@ -49,6 +49,7 @@ unsigned runCycle(Runtime& rt, const JobHandler& handler) {
                    inProgress.c_str());
     SystemError err = renameReplacing(rt, found, inProgress);
     if (!err) {
+      ChangeReportScope report(rt.changes, rt.dataPath(changeReportName(base)));
       if (handler) handler(rt, inProgress);
       rt.log.message(lvl::kFile, "-%s Flytter %s til %s\n",
                      ctimeText(*rt.ports.clock, rt.ports.clock->now()).c_str(), inProgress.c_str(),

@@ -14,6 +14,7 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
   const std::string_view stored = storedAttributeName(attr);
   auto current = object.get(stored);
   if (current.ok() && current.value == v) return;
+  Hresult cleared = kSOk;
   if (!v.empty()) {
     (void)object.put(stored, v);
     if (current.ok()) {
@@ -24,7 +25,7 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
                      l.c_str());
     }
   } else if (current.ok() && object.typeOf(stored) != AdsType::kOctetString) {
-    if (object.clear(stored) >= 0) {
+    if (cleared = object.clear(stored); cleared >= 0) {
       rt.log.message(1, "      %s '%s' nulstilles for bruger: %s\n", a.c_str(),
                      current.value.c_str(), l.c_str());
     } else {
@@ -40,6 +41,8 @@ void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::s
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: SaetAttribut(%s) - SetInfo('%s')\n", l.c_str(), a.c_str());
   }
+  rt.recordChange(ChangeAction::kUpdate, l, a, current.ok() ? current.value : "", v,
+                  ChangeResult::of(cleared < 0 ? cleared : hr));
 }
 
 }  // namespace tv

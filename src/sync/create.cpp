@@ -67,9 +67,20 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
   const Settings& s = rt.settings;
   const bool staff = rt.trim.staff;
   const char* login = user.login.c_str();
-  if (!loginFits(rt, user.login, "OpretBruger")) return kEInvalidArg;
-  const std::string containerPath = "LDAP://" + userContainerOf(rt, user);
-  if (!pathFits(rt, containerPath, "OpretBruger")) return kEInvalidArg;
+  // The new account's place, and what became of the creation.
+  std::string where = userContainerOf(rt, user);
+  const auto report = [&](const ChangeResult& result) {
+    rt.recordChange(ChangeAction::kCreate, user.login, {}, {}, where, result);
+  };
+  if (!loginFits(rt, user.login, "OpretBruger")) {
+    report(ChangeResult::refused("login for langt"));
+    return kEInvalidArg;
+  }
+  const std::string containerPath = "LDAP://" + where;
+  if (!pathFits(rt, containerPath, "OpretBruger")) {
+    report(ChangeResult::refused("sti for lang"));
+    return kEInvalidArg;
+  }
   Directory& dir = *rt.ports.directory;
   auto container = dir.bind(containerPath);
   if (!container.ok()) {
@@ -78,36 +89,44 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
     if (!container.ok()) {
       rt.log.reportHresult(container.hr, "** Fejl: OpretBruger() - ADsGetObject(%s)\n",
                            containerPath.c_str());
+      report(ChangeResult::of(container.hr));
       return container.hr;
     }
   }
   auto created = container.value->create("user", userRdn(user.login));
   if (!created.ok()) {
     rt.log.reportHresult(created.hr, "** Fejl: OpretBruger() - IADsContainer->Create(%s)\n", login);
+    report(ChangeResult::of(created.hr));
     return created.hr;
   }
   rt.log.message(1, "   Oprettede brugeren %s \n", login);
   container.value.reset();
   std::unique_ptr<DirObject> object = std::move(created.value);
+  where = object->dn();
 
   (void)object->put(s.BrugerIdentifikation, user.identification);
   Hresult hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('BrugerIdentifikation')\n", login);
+    report(ChangeResult::of(hr));
     return hr;
   }
   (void)object->put("sAMAccountName", user.login);
   hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('sAMAccountName')\n", login);
+    report(ChangeResult::of(hr));
     return hr;
   }
   (void)object->put(s.ZEBMarkering, user.description);
   hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('ZEBMarkering')\n", login);
+    report(ChangeResult::of(hr));
     return hr;
   }
+  // The account exists and is the person's; a later refusal gets a row of its own.
+  report(ChangeResult::done());
   Hresult passwordHr = object->setPassword(user.password);
   if (passwordHr < 0) {
     // An account without a password must never be enabled: clearing
@@ -137,6 +156,7 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
   hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('AccountDisabled')\n", login);
+    report(ChangeResult::of(hr));
   }
   object.reset();
   const std::string& script = staff ? s.RunScriptMeda : s.RunScriptElev;
@@ -160,6 +180,8 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
     if (!id.ok() || id.value != user.identification) {
       rt.log.message(1, "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login '%s'\n",
                      base.c_str());
+      rt.recordChange(ChangeAction::kEnable, user.login, {}, {}, {},
+                      ChangeResult::refused("konflikt med aktiv bruger " + base));
       return 0;
     }
   }
@@ -168,6 +190,7 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
   rt.log.message(1, "   %s enabler konto.\n", login);
   Hresult hr = object->setInfo();
   if (hr < 0) rt.log.reportHresult(hr, "** Fejl: EnableUser(%s) - SetInfo()\n", login);
+  rt.recordChange(ChangeAction::kEnable, user.login, {}, {}, {}, ChangeResult::of(hr));
   rt.log.message(1, "     %s vises for adresselister\n", login);
   (void)object->put("msExchHideFromAddressLists", "FALSE");
   (void)object->setInfo();
@@ -180,11 +203,15 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
   auto container = rt.ports.directory->bind(containerPath);
   if (!container.ok()) {
     rt.log.reportHresult(container.hr, "** Fejl: Kunne ikke finde %s\n", containerPath.c_str());
+    rt.recordChange(ChangeAction::kEnable, user.login, "placering", dnFromPath(path),
+                    dnFromPath(containerPath), ChangeResult::of(container.hr));
     result = container.hr;
   } else {
     auto moved = moveInto(rt, *container.value, path, rdn);
     if (!moved.ok()) {
       rt.log.reportHresult(moved.hr, "** Fejl: MoveHere(%s) EnableUser\n", path.c_str());
+      rt.recordChange(ChangeAction::kEnable, user.login, "placering", dnFromPath(path),
+                      dnFromPath(containerPath), ChangeResult::of(moved.hr));
     } else {
       rt.log.message(1, "   %s flyttes til %s\n", login, containerPath.c_str());
       object = std::move(moved.value);

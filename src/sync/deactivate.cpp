@@ -2,6 +2,7 @@
 // account into the inactive container, FjernAttributter clears the
 // configured attributes, ArkiverBruger moves an account this system does
 // not maintain into the archive container.
+#include "directory/escape.h"
 #include "scripts/script_hook.h"
 #include "sync/operation_support.h"
 #include "sync/user_operations.h"
@@ -57,6 +58,8 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
     } else if (hr < 0) {
       rt.log.reportHresult(hr, "** Fejl: NedlaegBruger(%s) - SetInfo()\n", login.c_str());
     }
+    rt.recordChange(ChangeAction::kDeactivate, login, {}, {}, {},
+                    ChangeResult::of(hr == kNoAttributeOrValue ? kSOk : hr));
     const std::string& list =
         t.staff ? s.NedlaegAttributFjernListMeda : s.NedlaegAttributFjernListElev;
     if (!list.empty()) FjernAttributter(rt, login, *object, list);
@@ -74,6 +77,8 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
   if (newLogin != login) {
     if (!loginFits(rt, newLogin, "NedlaegBruger")) {
       renameFailed = true;
+      rt.recordChange(ChangeAction::kDeactivate, login, "sAMAccountName", login, newLogin,
+                      ChangeResult::refused("login for langt"));
     } else {
       (void)object->put("sAMAccountName", newLogin);
       hr = object->setInfo();
@@ -82,16 +87,24 @@ Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser) {
                              newLogin.c_str());
         renameFailed = true;
       }
+      rt.recordChange(ChangeAction::kDeactivate, login, "sAMAccountName", login, newLogin,
+                      ChangeResult::of(hr));
     }
   }
   if (dirUser.name == newLogin && contains(path, t.inactivePath)) return hr;
   if (renameFailed) return hr;
+  const auto reportMove = [&](Hresult result) {
+    rt.recordChange(ChangeAction::kDeactivate, login, "placering", dnFromPath(dirUser.path),
+                    t.inactivePath, ChangeResult::of(result));
+  };
   if (!container.ok()) {
     rt.log.message(1, "** Fejl: %s kan ikke flyttes: %s kan hverken åbnes eller oprettes.\n",
                    login.c_str(), t.inactiveLdapPath.c_str());
+    reportMove(container.hr);
     return container.hr;
   }
   auto moved = moveInto(rt, *container.value, dirUser.path, userRdn(newLogin));
+  reportMove(moved.hr);
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: Kunne ikke ændre %s til %s\n", dirUser.name.c_str(),
                          newLogin.c_str());
@@ -114,6 +127,12 @@ void FjernAttributter(Runtime& rt, std::string_view login, DirObject& object,
 
 void ArkiverBruger(Runtime& rt, DirObject& object) {
   const Trim& t = rt.trim;
+  auto account = object.get("sAMAccountName");
+  const std::string login = account.ok() ? account.value : object.name();
+  const std::string from = object.dn();
+  const auto report = [&](const ChangeResult& result) {
+    rt.recordChange(ChangeAction::kArchive, login, "placering", from, t.archivePath, result);
+  };
   Directory& dir = *rt.ports.directory;
   auto archive = dir.bind(t.archiveLdapPath);
   if (!archive.ok()) {
@@ -121,6 +140,7 @@ void ArkiverBruger(Runtime& rt, DirObject& object) {
     archive = dir.bind(t.archiveLdapPath);
     if (!archive.ok()) {
       rt.log.reportHresult(archive.hr, "** Fejl: Kunne ikke oprette arkiv lokation.\n");
+      report(ChangeResult::of(archive.hr));
       return;
     }
   }
@@ -129,10 +149,12 @@ void ArkiverBruger(Runtime& rt, DirObject& object) {
     rt.log.message(
         1, "** Fejl: Bruger der skal vedligeholdes findes udenfor forventet ZEB OU: %s, %s\n",
         object.name().c_str(), path.c_str());
+    report(ChangeResult::refused("uden for systemets OU"));
     return;
   }
   if (contains(path, t.archivePath)) return;
   auto moved = moveInto(rt, *archive.value, path, "");
+  report(ChangeResult::of(moved.hr));
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: Kunne ikke arkivere bruger\n");
     return;

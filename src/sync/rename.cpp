@@ -1,6 +1,7 @@
 // The login rename: the account moves to its new relative name and gets the
 // new sAMAccountName, userPrincipalName and primary mail address; its home
 // directory and folders follow the new login.
+#include "directory/escape.h"
 #include "runtime/trim.h"
 #include "scripts/script_hook.h"
 #include "shares/shares.h"
@@ -40,7 +41,21 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
     ArkiverBruger(rt, *found.value.object);
     return;
   }
-  if (!loginFits(rt, newLogin, "RetBrugerLogin")) return;
+  // A login that stays is a move into the login's container, not a rename.
+  const std::string from = dnFromPath(found.value.object->adsPath());
+  std::string to;
+  const auto report = [&](const ChangeResult& result) {
+    if (newLogin == oldLogin) {
+      rt.recordChange(ChangeAction::kUpdate, oldLogin, "placering", from, to, result);
+    } else {
+      rt.recordChange(ChangeAction::kRename, oldLogin, "sAMAccountName", oldLogin, newLogin,
+                      result);
+    }
+  };
+  if (!loginFits(rt, newLogin, "RetBrugerLogin")) {
+    report(ChangeResult::refused("login for langt"));
+    return;
+  }
   rt.log.message(1, "   Retter login fra %s til %s.\n", oldLogin.c_str(), nl);
   const std::string& preRename = staff ? s.RunScriptPreRenameMeda : s.RunScriptPreRenameElev;
   if (!preRename.empty()) {
@@ -48,11 +63,13 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   }
   const std::string target =
       found.value.disabled ? t.inactiveLdapPath : "LDAP://" + userContainer(rt, oldLogin);
+  to = dnFromPath(target);
   Directory& dir = *rt.ports.directory;
   auto container = dir.bind(target);
   if (!container.ok()) {
     rt.log.reportHresult(container.hr, "** Fejl: RetBrugerLogin - ADsGetObject('%s')\n",
                          target.c_str());
+    report(ChangeResult::of(container.hr));
     return;
   }
   const std::string rdn = userRdn(newLogin);
@@ -62,12 +79,14 @@ void RetBrugerLogin(Runtime& rt, FileUser& user, const std::string& oldLogin,
   auto moved = moveInto(rt, *container.value, path, rdn);
   if (!moved.ok()) {
     rt.log.reportHresult(moved.hr, "** Fejl: RetBrugerLogin(%s) - MoveHere\n", nl);
+    report(ChangeResult::of(moved.hr));
     return;
   }
   std::unique_ptr<DirObject> object = std::move(moved.value);
   newPath = object->adsPath();
   (void)object->put("sAMAccountName", newLogin);
   Hresult hr = object->setInfo();
+  report(ChangeResult::of(hr));
   if (hr < 0) {
     rt.log.reportHresult(
         hr,

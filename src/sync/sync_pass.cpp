@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "directory/escape.h"
+#include "sync/deactivation_brake.h"
+#include "sync/operation_support.h"
 #include "sync/user_operations.h"
 #include "users/user_queries.h"
 
@@ -22,6 +24,26 @@ const std::string& loginOf(const FileUser& u) {
 
 int compareIds(const std::string& a, const std::string& b) {
   return indexKey(a, kIdentificationKeyChars).compare(indexKey(b, kIdentificationKeyChars));
+}
+
+// Test mode's plan of a deactivation: an account already disabled in the
+// inactive container is one a live run leaves as it is.
+void planDeactivation(Runtime& rt, const DirUser& d) {
+  if (listedDisabled(d) && contains(d.path, rt.trim.inactivePath)) return;
+  rt.recordChange(ChangeAction::kDeactivate, d.accountName, {}, {}, {}, ChangeResult::test());
+}
+
+// Test mode's plan of an update: the re-enabling and the login rename that a
+// live update starts with, then the update itself.
+void planUpdate(Runtime& rt, const DirUser& d, const FileUser& f) {
+  if (listedDisabled(d)) {
+    rt.recordChange(ChangeAction::kEnable, d.accountName, {}, {}, {}, ChangeResult::test());
+  }
+  if (f.login != d.accountName) {
+    rt.recordChange(ChangeAction::kRename, d.accountName, "sAMAccountName", d.accountName, f.login,
+                    ChangeResult::test());
+  }
+  rt.recordChange(ChangeAction::kUpdate, d.accountName, {}, {}, {}, ChangeResult::test());
 }
 
 struct Pass {
@@ -211,11 +233,13 @@ SectionEnd synchronisationPass(Runtime& rt, JobReader& reader, JobLine& line, Pa
   }
 
   log.message(1, "   Start NedlægBrugere\n");
+  if (brakeDeactivations(rt, dir, toDeactivate)) toDeactivate.clear();
   for (auto d : toDeactivate) {
     if (s.IDrift) {
       NedlaegBruger(rt, dir[d]);
     } else {
       log.message(1, "   IDrift = 0: Test af Nedlæg bruger %s \n", dir[d].accountName.c_str());
+      planDeactivation(rt, dir[d]);
     }
   }
   log.message(1, "   Start OpretBrugere\n");
@@ -224,6 +248,7 @@ SectionEnd synchronisationPass(Runtime& rt, JobReader& reader, JobLine& line, Pa
       if (TjekEksisterendeBruger(rt, file[f]) == 0) OpretBruger(rt, file[f]);
     } else {
       log.message(1, "   IDrift = 0: Test af Opret/Ret bruger %s \n", file[f].login.c_str());
+      rt.recordChange(ChangeAction::kCreate, file[f].login, {}, {}, {}, ChangeResult::test());
     }
   }
   log.message(1, "   Start OpdaterBrugere\n");
@@ -232,6 +257,7 @@ SectionEnd synchronisationPass(Runtime& rt, JobReader& reader, JobLine& line, Pa
       OpdaterBruger(rt, dir[d], file[f]);
     } else {
       log.message(1, "   IDrift = 0: Test af Opdater bruger %s \n", dir[d].accountName.c_str());
+      planUpdate(rt, dir[d], file[f]);
     }
   }
   counts = {toDeactivate.size(), toCreate.size(), toUpdate.size()};
@@ -258,6 +284,7 @@ SectionEnd BrugerOprettelse(Runtime& rt, JobReader& reader, JobLine& line) {
       rt.log.message(1, "   Bruger undtaget - %s \n", f.login.c_str());
     } else if (!rt.settings.IDrift) {
       rt.log.message(1, "   IDrift = 0: Test af BrugerOprettelse %s \n", f.login.c_str());
+      rt.recordChange(ChangeAction::kCreate, f.login, {}, {}, {}, ChangeResult::test());
     } else if (TjekEksisterendeBruger(rt, f) == 0) {
       OpretBruger(rt, f);
     }
@@ -280,6 +307,7 @@ SectionEnd BrugerNedleggelse(Runtime& rt, JobReader& reader, JobLine& line) {
       rt.log.message(1, "   Bruger undtaget - %s \n", f.login.c_str());
     } else if (!rt.settings.IDrift) {
       rt.log.message(1, "   IDrift = 0: Test af BrugerNedleggelse %s \n", f.login.c_str());
+      rt.recordChange(ChangeAction::kDeactivate, f.login, {}, {}, {}, ChangeResult::test());
     } else {
       auto found = findUserByIdentification(rt, rt.trim.defaultNamingContext, f.identification);
       if (found.ok()) {
@@ -290,6 +318,8 @@ SectionEnd BrugerNedleggelse(Runtime& rt, JobReader& reader, JobLine& line) {
         NedlaegBruger(rt, d);
       } else {
         rt.log.message(1, "   Kunne ikke finde brugeren %s på AD \n", f.login.c_str());
+        rt.recordChange(ChangeAction::kDeactivate, f.login, {}, {}, {},
+                        ChangeResult::refused("brugeren findes ikke"));
       }
     }
   }

@@ -1,6 +1,8 @@
 // OpdaterBruger and the steps it is made of: the maintained-by test, the
 // move into the login's container, the home and profile paths, and the
 // always-hooks.
+#include <array>
+
 #include "directory/escape.h"
 #include "jobdata/list_files.h"
 #include "mail/mail_enabling.h"
@@ -98,8 +100,13 @@ int Move2StandardOU(Runtime& rt, std::string_view login, std::unique_ptr<DirObje
   const std::string path = object->adsPath();
   const std::string expected = "LDAP://" + userContainer(rt, login);
   if (object->parent() == expected) return 0;
+  const auto report = [&](const ChangeResult& result) {
+    rt.recordChange(ChangeAction::kUpdate, l, "placering", dnFromPath(object->parent()),
+                    dnFromPath(expected), result);
+  };
   if (!rt.settings.IDrift) {
     rt.log.message(1, "IDrift = 0: Test af Move2StandardOU %s\n", l.c_str());
+    report(ChangeResult::test());
     return 0;
   }
   if (!pathFits(rt, expected, "Move2StandardOU")) return 0;
@@ -112,6 +119,7 @@ int Move2StandardOU(Runtime& rt, std::string_view login, std::unique_ptr<DirObje
   }
   rt.log.message(1, "     %s flyttes til OU: %s\n", l.c_str(), expected.c_str());
   auto moved = moveInto(rt, *container.value, path, "");
+  report(ChangeResult::of(moved.hr));
   if (moved.ok()) {
     object = std::move(moved.value);
   } else {
@@ -123,6 +131,8 @@ int Move2StandardOU(Runtime& rt, std::string_view login, std::unique_ptr<DirObje
 int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
   const Trim& t = rt.trim;
   int changes = 0;
+  // attribute, old value, new value of each path written; reported with the commit's result.
+  std::vector<std::array<std::string, 3>> written;
   if (!t.homeDrive.empty() && t.shareMode != 0 && t.refreshHomeDir) {
     auto current = object.get("homeDirectory");
     std::string expected;
@@ -137,6 +147,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
         pathFits(rt, expected, "homedirectory", kMaxUserPathChars)) {
       (void)object.put("homeDirectory", expected);
       (void)object.put("homeDrive", t.homeDrive);
+      written.push_back({"homeDirectory", current.ok() ? current.value : "", expected});
       if (current.ok()) {
         rt.log.message(1, "      homedirectory '%s' rettes til '%s'\n", current.value.c_str(),
                        expected.c_str());
@@ -153,6 +164,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     if (!(current.ok() && current.value == expected) &&
         pathFits(rt, expected, "UserProfilePath", kMaxUserPathChars)) {
       (void)object.put("profilePath", expected);
+      written.push_back({"profilePath", current.ok() ? current.value : "", expected});
       if (current.ok()) {
         rt.log.message(1, "      UserProfilePath '%s' rettes til '%s'\n", current.value.c_str(),
                        expected.c_str());
@@ -180,6 +192,7 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
     } else if (!(current && *current == expected) &&
                pathFits(rt, expected, "TerminalProfilePath", kMaxUserPathChars)) {
       (void)object.put("userParameters", *updated);
+      written.push_back({"TerminalProfilePath", current ? *current : "", expected});
       if (current && !current->empty()) {
         rt.log.message(1, "      TerminalProfilePath '%s' rettes til '%s'\n", current->c_str(),
                        expected.c_str());
@@ -192,6 +205,9 @@ int TjekBrugerAttrib(Runtime& rt, DirObject& object, const FileUser& user) {
   if (changes > 0) {
     Hresult hr = object.setInfo();
     if (hr < 0) rt.log.reportHresult(hr, "** Fejl: TjekBrugerAttrib() - SetInfo()\n");
+    for (const auto& [attr, before, after] : written) {
+      rt.recordChange(ChangeAction::kUpdate, user.login, attr, before, after, ChangeResult::of(hr));
+    }
   }
   return changes;
 }

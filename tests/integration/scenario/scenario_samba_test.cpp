@@ -1,7 +1,8 @@
 // The job scenarios against a real domain controller: each data folder's
 // snapshot is loaded into the test domain, the same cycle runs over the LDAP
 // adapter, and the job's log must read exactly as the expected log while the
-// domain must end as the memory directory ends (both normalised alike). The
+// domain must end as the memory directory ends (both normalised alike) and
+// the change reports must read as the memory directory's. The
 // test-mode jobs show that nothing is written; the live jobs of the user
 // scenarios that creating, moving, renaming and disabling accounts leave a
 // real domain as they leave the memory directory.
@@ -138,6 +139,7 @@ TEST_P(ScenarioOnSamba, JobLogAsExpectedAndDomainEndsAsMemoryDirectory) {
   ASSERT_FALSE(expectedJob.empty()) << "expected.log has no job part";
   EXPECT_EQ(maskExtendedErrors(jobPart(samba.log)), maskExtendedErrors(expectedJob));
   EXPECT_EQ(samba.directory, memory.directory);
+  EXPECT_EQ(samba.report, memory.report);
   if (readWholeFile((dir / "Tavlevagt.ini").string()).find("IDrift=Ja") == std::string::npos) {
     EXPECT_EQ(samba.directory, samba.before) << "a test run changed the domain";
   }

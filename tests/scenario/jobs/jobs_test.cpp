@@ -36,6 +36,10 @@ TEST_P(Scenario, LogAndDirectoryAsExpected) {
   ScenarioOutcome out = runScenario(dir.string());
   compareOrUpdate(dir / "expected.log", out.log);
   compareOrUpdate(dir / "expected.ldif", out.directory);
+  compareOrUpdate(dir / "expected.rapport.csv", out.report);
+  for (const std::string& password : jobPasswords(dir.string())) {
+    EXPECT_EQ(out.report.find(password), std::string::npos) << "a password in the report";
+  }
   int expectedExit = -1;
   if (fs::exists(dir / "expected-exit")) expectedExit = std::stoi(readFile(dir / "expected-exit"));
   EXPECT_EQ(out.exitCode, expectedExit);

@@ -8,11 +8,13 @@
 #include <sstream>
 
 #include "platform/memory/memory_directory.h"
+#include "runtime/data_folder.h"
 #include "runtime/runtime.h"
 #include "runtime/settings_loader.h"
 #include "service/job_cycle.h"
 #include "service/job_dispatch.h"
 #include "support/fakes.h"
+#include "text/cipher.h"
 #include "text/text.h"
 
 namespace tv::test {
@@ -76,6 +78,12 @@ ScenarioOutcome runScenario(const std::string& src, const ScenarioBackend& backe
   }
   out.log = std::regex_replace(out.log, std::regex(R"(\(x64 \w{3} [ \d]\d \d{4} \d\d:\d\d:\d\d\))"),
                                "(x64 <bygget>)");
+  for (const std::string& name : findFiles(folder.path(), "", kChangeReportSuffix)) {
+    out.report += folder.read(name);
+  }
+  for (std::size_t p; (p = out.report.find(folder.path())) != std::string::npos;) {
+    out.report.replace(p, folder.path().size(), "<datamappe>");
+  }
   out.directory = backend.snapshot(*directory);
   return out;
 }
@@ -85,6 +93,21 @@ std::string jobPart(const std::string& log) {
   if (log.rfind(kStart, 0) == 0) return log;
   const std::size_t p = log.find("\n" + std::string(kStart));
   return p == std::string::npos ? std::string() : log.substr(p + 1);
+}
+
+std::vector<std::string> jobPasswords(const std::string& src) {
+  std::vector<std::string> passwords;
+  for (const std::string& job : findFiles(src, "brovalt", ".dat")) {
+    for (const std::string& line : split(readWholeFile((fs::path(src) / job).string()), '\n')) {
+      const std::vector<std::string> fields = split(std::string(trim(line)), ';');
+      if (line.starts_with("@") || fields.size() < 3 || fields[2].empty()) continue;
+      passwords.push_back(cp1252ToUtf8(fields[2]));
+      if (std::string clear = cp1252ToUtf8(cipher::decipher(fields[2])); clear.size() >= 4) {
+        passwords.push_back(clear);
+      }
+    }
+  }
+  return passwords;
 }
 
 std::string readWholeFile(const std::string& path) {

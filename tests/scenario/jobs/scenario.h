@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "directory/directory.h"
 #include "log/log.h"
@@ -19,6 +20,7 @@ struct ScenarioOutcome {
   std::string log;        // the log file as UTF-8, the data folder and build time masked
   std::string directory;  // the directory afterwards, as the backend's snapshot gives it
   std::string before;     // the directory as loaded, the same way
+  std::string report;     // the jobs' change reports, in name order, the data folder masked
   unsigned jobs = 0;      // job files the cycle found
   int exitCode = -1;      // a fatal data error's exit code, -1 when none
 };
@@ -50,6 +52,10 @@ ScenarioOutcome runScenario(const std::string& src);
 // when there is none. What comes before it describes the directory's server
 // and the settings, not the job.
 [[nodiscard]] std::string jobPart(const std::string& log);
+
+// Every password the sync jobs of the data folder src carry, as written and
+// as deciphered: what must never appear in a report or a log.
+[[nodiscard]] std::vector<std::string> jobPasswords(const std::string& src);
 
 // The whole file (binary), "" when it cannot be read.
 [[nodiscard]] std::string readWholeFile(const std::string& path);

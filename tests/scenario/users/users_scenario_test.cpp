@@ -37,10 +37,18 @@ class LiveJob : public ::testing::TestWithParam<std::string> {};
 TEST_P(LiveJob, LogAndDirectoryAsExpected) {
   fs::path dir = fs::path(TAVLEVAGT_USERS_SCENARIO_DATA) / GetParam();
   ScenarioOutcome out = runScenario(dir.string());
-  EXPECT_EQ(out.jobs, 1u);
+  std::size_t jobFiles = 0;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    jobFiles += e.path().filename().string().starts_with("brovalt") ? 1 : 0;
+  }
+  EXPECT_EQ(out.jobs, jobFiles);
   EXPECT_EQ(out.exitCode, -1);
   compareOrUpdate(dir / "expected.log", out.log);
   compareOrUpdate(dir / "expected.ldif", out.directory);
+  compareOrUpdate(dir / "expected.rapport.csv", out.report);
+  for (const std::string& password : jobPasswords(dir.string())) {
+    EXPECT_EQ(out.report.find(password), std::string::npos) << "a password in the report";
+  }
 }
 
 std::vector<std::string> scenarios() {

@@ -95,6 +95,8 @@ TEST_F(SettingsLoad, FullSettingsFileGivesTheTypedValues) {
   EXPECT_EQ(s().MedaUndtaget, "administrator:skolesekretær");
   EXPECT_EQ(s().BrovaltAuth, "Y2xpZW50OnNlY3JldA==");
   EXPECT_EQ(s().BrovaltTimeout, 30);
+  EXPECT_EQ(s().NedlaegGraense, 25);    // "25%" reads as its digits
+  EXPECT_EQ(s().NedlaegGraenseMin, 0);  // a negative floor is none
   EXPECT_EQ(s().LdapServer, "ldaps://dc1.skole.test ldaps://dc2.skole.test");
   EXPECT_EQ(s().LdapBind, "simple");
   EXPECT_EQ(s().LdapPasswordFile, "ldap.password");
@@ -126,6 +128,8 @@ TEST_F(SettingsLoad, MissingFileGivesEveryDefaultAndTheDefaultReport) {
   EXPECT_EQ(s().BrugerIdentifikation, "-");
   EXPECT_EQ(s().LdapPath, "OU=ZEB");
   EXPECT_EQ(s().MedaArkivEkstraDage, 500);
+  EXPECT_EQ(s().NedlaegGraense, 0);  // no brake unless the school asks for one
+  EXPECT_EQ(s().NedlaegGraenseMin, 10);
   EXPECT_TRUE(s().GrupperIDrift);
   EXPECT_TRUE(s().CheckZEBMarkering);
   EXPECT_TRUE(s().RenameInaktiv);

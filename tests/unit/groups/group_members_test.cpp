@@ -225,6 +225,31 @@ TEST(TilfoejGruppeMedlem, ArchivedOrForeignGroupsAreNeverFilled) {
           "** Fejl: anna kan ikke tilføjes til lærere da gruppen ikke er vedligeholdt af ZEB."}));
 }
 
+TEST(GroupChangeReport, EveryAddAndRemoveIsARowWithItsResult) {
+  GroupSchool s;
+  selectStaff(s.rt);
+  const std::string anna = s.addUser("anna", kStaffDn);
+  s.addGroup("7b", kGroupsDn, "Autooprettet af ZEB (M)", {anna});
+  s.addGroup("Hånd", kGroupsDn, "lavet i hånden");
+  {
+    ChangeReportScope job(s.rt.changes, s.logs.folder.file("brovalt-1.rapport.csv"));
+    (void)TilfoejGruppeMedlem(s.rt, "anna", "7a", true);    // created and filled
+    (void)TilfoejGruppeMedlem(s.rt, "anna", "7b", true);    // already a member
+    (void)TilfoejGruppeMedlem(s.rt, "anna", "Hånd", true);  // not the system's
+    (void)TilfoejGruppeMedlem(s.rt, "ukendt", "7a", true);
+    (void)FjernGruppeMedlem(s.rt, "anna", nullptr, "7b");
+    (void)FjernGruppeMedlem(s.rt, "ukendt", nullptr, "7b");
+  }
+  EXPECT_EQ(s.logs.folder.read("brovalt-1.rapport.csv"),
+            std::string(kChangeReportHeader) +
+                "Medarbejder;anna;gruppe ind;;;7a;udført\r\n"
+                "Medarbejder;anna;gruppe ind;;;7b;afvist: 0x80071392 The object already exists.\r\n"
+                "Medarbejder;anna;gruppe ind;;;Hånd;afvist: gruppen er ikke vedligeholdt af ZEB\r\n"
+                "Medarbejder;ukendt;gruppe ind;;;7a;afvist: brugeren findes ikke\r\n"
+                "Medarbejder;anna;gruppe ud;;7b;;udført\r\n"
+                "Medarbejder;ukendt;gruppe ud;;7b;;afvist: brugeren findes ikke\r\n");
+}
+
 TEST(FjernGruppeMedlem, RemovesFromMarkedGroupsOnly) {
   GroupSchool s;
   selectStaff(s.rt);

@@ -41,8 +41,11 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   writeAged("Tavlevagt.log20220101.log", 8);
   writeAged("notes.txt", 8);
   writeAged("Tavlevagt.log", 8);  // the log in use stays where it is
+  writeAged("brovalt-1.rapport.csv", 8);
+  writeAged("kodevalt-3.rapport.csv", 9);
+  writeAged("brovalt-2.rapport.csv", 6);  // too young
   housekeeping(rt);
-  ASSERT_EQ(processes.calls.size(), 3u);
+  ASSERT_EQ(processes.calls.size(), 4u);
   using Argv = std::vector<std::string>;
   EXPECT_EQ(processes.calls[0].argv,
             (Argv{archiver(), "a", "-tzip", "bwdata.backup/brugere20220617.zip", "--",
@@ -53,6 +56,10 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   EXPECT_EQ(processes.calls[2].argv,
             (Argv{archiver(), "a", "-tzip", "bwdata.backup/Tavlevagt20220617.zip", "--",
                   "Tavlevagt.log20220101.log"}));
+  // The change reports go with the logs, in one call.
+  EXPECT_EQ(processes.calls[3].argv,
+            (Argv{archiver(), "a", "-tzip", "bwdata.backup/Tavlevagt20220617.zip", "--",
+                  "brovalt-1.rapport.csv", "kodevalt-3.rapport.csv"}));
   for (const auto& call : processes.calls) EXPECT_EQ(call.cwd, folder.path());
   EXPECT_TRUE(fs::is_directory(folder.file("bwdata.backup")));
   EXPECT_FALSE(exists("brovalt-1.slut"));
@@ -60,6 +67,8 @@ TEST_F(Housekeeping, OldJobFilesCleanUpFilesAndLogsGoToTheirDailyArchives) {
   EXPECT_TRUE(exists("brovalt-2.slut"));
   EXPECT_TRUE(exists("notes.txt"));
   EXPECT_TRUE(exists("Tavlevagt.log"));
+  EXPECT_FALSE(exists("brovalt-1.rapport.csv"));
+  EXPECT_TRUE(exists("brovalt-2.rapport.csv"));
 }
 
 TEST_F(Housekeeping, ManyJobFilesAreZippedInListsBelow2000Characters) {
