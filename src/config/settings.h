@@ -32,6 +32,9 @@ struct Settings {
   bool PersSlet = false;
   int PersArkivEkstraDage = 500;
   bool RenameInaktiv = true;
+  // An interrupted job ("<base>.behandler" left by a crash) is taken up again
+  // once by itself instead of only being reported.
+  bool GenoptagAfbrudteJob = false;
 
   // [MedarbejderFelter], [ElevFelter]
   std::vector<AttributeMapEntry> MedarbejderFelter;

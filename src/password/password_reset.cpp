@@ -94,6 +94,7 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line) {
     rt.log.message(lvl::kFile | lvl::kEvent | lvl::kSystemText, "CreateProcess(Lodsvaerk): ");
     return;
   }
+  logEndedAfterStop(rt, r, kUniLoginProgram);
   if (rt.settings.LogLevel >= 9) {
     logWaitResult(rt.log, r.waitResult);
   }

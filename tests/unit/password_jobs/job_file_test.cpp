@@ -102,13 +102,13 @@ TEST(PasswordJobFile, AJobThatCannotBeOpenedIsTold) {
                          " kan ikke åbnes: filen findes ikke\n");
 }
 
-// Stops the service after a number of sleeps, dropping a new job at the first.
+// Stops the service after a number of waits, dropping a new job at the first.
 class StoppingClock : public FakeClock {
  public:
-  StoppingClock(PasswordSchool& s, int sleepsBeforeStop) : s_(s), left_(sleepsBeforeStop) {}
-  bool sleepFor(std::chrono::milliseconds ms) override {
-    bool full = FakeClock::sleepFor(ms);
-    if (sleeps.size() == 1) s_.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  StoppingClock(PasswordSchool& s, int waitsBeforeStop) : s_(s), left_(waitsBeforeStop) {}
+  bool waitForStop(std::chrono::milliseconds ms) override {
+    bool full = FakeClock::waitForStop(ms);
+    if (stopWaits.size() == 1) s_.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
     if (--left_ == 0) s_.rt.state = kStopped;
     return full;
   }
@@ -128,25 +128,28 @@ TEST(PasswordWatchLoop, ScansEveryTenSecondsWhileRunning) {
   s.rt.state = kRunning;
   passwordWatchLoop(s.rt);
 
-  EXPECT_EQ(clock.sleeps, (std::vector<long long>{10000, 10000}));
+  EXPECT_EQ(clock.stopWaits, (std::vector<long long>{10000, 10000}));
   EXPECT_TRUE(s.exists("kodevalt-1.slut"));
   EXPECT_TRUE(s.exists("kodevalt-2.slut"));
 }
 
-TEST(PasswordWatchLoop, DoesNothingUnlessRunningAndEndsWhenWoken) {
+TEST(PasswordWatchLoop, LooksOnceEvenWhenTheRunIsOverBeforeItStartsAndEndsWhenWoken) {
   PasswordSchool s;
+  s.addUser("jens");
   s.job("kodevalt-1.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  // "-d": the cycle may end, and the state go to stopped, before the thread runs.
   s.rt.state = kStopped;
   passwordWatchLoop(s.rt);
-  EXPECT_TRUE(s.exists("kodevalt-1.dat"));
-  EXPECT_TRUE(s.logs.clock.sleeps.empty());
+  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
+  EXPECT_TRUE(s.logs.clock.stopWaits.empty());
 
-  // A woken sleep ends the loop even before the state is seen to change.
+  // A woken wait ends the loop even before the state is seen to change.
+  s.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
   s.rt.state = kRunning;
   s.logs.clock.wake();
   passwordWatchLoop(s.rt);
-  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
-  EXPECT_EQ(s.logs.clock.sleeps.size(), 1u);
+  EXPECT_TRUE(s.exists("kodevalt-2.slut"));
+  EXPECT_EQ(s.logs.clock.stopWaits.size(), 1u);
 }
 
 TEST(PasswordThread, PicksUpAJobAndStopsAtOnceWhenWoken) {
