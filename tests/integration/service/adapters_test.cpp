@@ -243,6 +243,12 @@ TEST(SystemdServiceHost, TheUnitPassesSystemdAnalyzeVerify) {
   EXPECT_NE(unit.find(std::string("\nExecStart=") + TAVLEVAGT_BINARY +
                       " --config-root \"/etc/tavle vagt%%\"\n"),
             std::string::npos);
+  // A stop waits for the job in hand however long it runs, and a failed
+  // service is restarted, within a limit.
+  for (const char* line : {"\nTimeoutStopSec=infinity\n", "\nKillMode=mixed\n",
+                           "\nRestart=on-failure\n", "\nStartLimitBurst=3\n"}) {
+    EXPECT_NE(unit.find(line), std::string::npos) << line;
+  }
   int code = -1;
   std::string output = run({"systemd-analyze", "verify", host.unitPath()}, &code);
   EXPECT_EQ(code, 0) << output;

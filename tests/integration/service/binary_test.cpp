@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -88,6 +89,27 @@ TEST(Binary, DebugRunsOneCycleOverTheInstalledDataFolder) {
                        " Gruppe Sektion:\n"
                        "-<time> Flytter brovalt-2.behandler til brovalt-2.slut\n"))
       << log;
+}
+
+TEST(Binary, WhatACrashLeftOfTemporaryFilesGoesAtTheStartLinksAndAll) {
+  Installed inst;
+  ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.path()})), "");
+  TempFolder elsewhere;
+  elsewhere.write("victim", "precious\n");
+  for (const char* name :
+       {"directory.ldif.ny", "directory.ldif.ny-Ab12Cd", "hentes-brovalt-3.dat-x"}) {
+    inst.data.write(name, "half written");
+  }
+  fs::create_symlink(elsewhere.file("victim"), inst.data.file("directory.ldif.ny-Link01"));
+  pid_t pid = startDetached(inst.with({"-d"}), inst.root.file("out.txt"));
+  ASSERT_EQ(waitFor(pid, std::chrono::seconds(60)), 0) << inst.root.read("out.txt");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(inst.data.path())) {
+    left.push_back(e.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"Tavlevagt.log", "directory.ldif"}));
+  EXPECT_EQ(elsewhere.read("victim"), "precious\n");
 }
 
 TEST(Binary, TheServiceStopsOnSigtermAfterItsCycle) {
