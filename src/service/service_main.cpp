@@ -1,7 +1,5 @@
 #include "service/service_main.h"
 
-#include <errno.h>
-
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -302,9 +300,11 @@ int runEntry(Runtime& rt, const CommandLine& cl, const EntryHooks& hooks) {
   };
   // Only the service manager may start the service: a copy started from a
   // pipe, cron or a script gets the manager's refusal and does nothing.
-  const int err = rt.ports.host != nullptr ? rt.ports.host->runAsService(service) : ENOTCONN;
-  if (err != 0) {
-    Log::setLastError(platformError(err));
+  const SystemError err = rt.ports.host != nullptr
+                              ? platformError(rt.ports.host->runAsService(service))
+                              : systemError(std::errc::not_connected);
+  if (err) {
+    Log::setLastError(err);
     rt.log.message(kLevelFailure, "** Fejl: StartServiceCtrlDispatcher error");
   }
   if (logHeld) rt.log.release();

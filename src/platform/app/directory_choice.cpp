@@ -53,8 +53,9 @@ std::string DirectoryChoice::describe(const SystemError& error) const {
     return "Katalogfilen " + snapshotPath_ +
            " findes ikke; uden et LdapServer i indstillingerne er den kataloget";
   }
-  if (!error)
+  if (!error) {
     return "Katalogfilen " + snapshotPath_ + " kan ikke læses: ingen adgang til datamappens filer";
+  }
   return "Katalogfilen " + snapshotPath_ + " kan ikke læses: " + fileErrorText(rt_->log, error);
 }
 
