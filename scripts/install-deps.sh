@@ -12,3 +12,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   samba-ad-dc samba-ad-provision samba-dsdb-modules winbind smbclient krb5-user libsmbclient-dev samba-dev \
   p7zip-full systemd util-linux iproute2 procps \
   dpkg-dev lintian man-db >/dev/null
+# The Windows cross build and Wine, for the Windows adapters' tests.
+"$(dirname "$0")/install-windows-deps.sh"

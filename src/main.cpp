@@ -1,5 +1,6 @@
 // The executable: wires the Linux adapters into the runtime and hands the
 // command line to the entry. Everything the program does is decided there.
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "platform/curl/curl_http_client.h"
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_local_files.h"
 #include "platform/posix/posix_process_runner.h"
 #include "platform/posix/proc_system_info.h"
 #include "platform/posix/process_facts.h"
@@ -30,9 +32,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const tv::CommandLine cl = tv::parseCommandLine(args);
   const bool console = tv::standardOutputIsTerminal();
-  // The stop signal must be blocked before the first thread starts, so that
-  // only the watcher ever takes it.
-  if (cl.mode == tv::CommandLine::Mode::kServiceOrUsage && !console) (void)tv::StopSignal::block();
+  // The stop signals must be blocked before the first thread starts, so that
+  // only the watcher ever takes them: as the service, and with "-d", where
+  // Ctrl-C must not end the process in the middle of a job.
+  if ((cl.mode == tv::CommandLine::Mode::kServiceOrUsage && !console) ||
+      cl.mode == tv::CommandLine::Mode::kDebug) {
+    (void)tv::StopSignal::block();
+  }
 
   const auto absolute = [](const std::string& path) {
     std::error_code ec;
@@ -45,6 +51,7 @@ int main(int argc, char** argv) {
   tv::SyslogEventLog events;
   tv::ProcSystemInfo system;
   tv::PosixProcessRunner processes;
+  tv::PosixLocalFiles localFiles;
   tv::KeyFiles keys(configRoot);
   tv::CurlHttpClient http;
   tv::JobServerClient jobServer;
@@ -59,10 +66,11 @@ int main(int argc, char** argv) {
   if (cl.unitFolder) hostOptions.systemctl.clear();
   hostOptions.processes = &processes;
   hostOptions.notifySocket = tv::notifySocket();
-  hostOptions.console = console;
+  hostOptions.startedByManager = tv::startedBySystemd();
   tv::SystemdServiceHost host(hostOptions);
 
-  tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr});
+  tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr,
+                               &localFiles});
   tv::Ports ports;
   ports.processes = &processes;
   ports.clock = &clock;
@@ -71,12 +79,15 @@ int main(int argc, char** argv) {
   ports.jobServer = &jobServer;
   ports.http = &http;
   ports.host = &host;
+  ports.localFiles = &localFiles;
   tv::Runtime rt(log, ports, "");
+  // A fatal data error ends the process in the middle of a job; what the job
+  // wrote to the snapshot so far is kept, as a domain controller keeps it.
+  rt.fatalExit = directory.savingBefore([](int code) { std::exit(code); });
 
   tv::EntryHooks hooks;
-  hooks.handler = [&directory](tv::Runtime& r, const std::string& fileName) {
+  hooks.handler = [](tv::Runtime& r, const std::string& fileName) {
     (void)tv::handleSyncFile(r, fileName);
-    directory.saveIfChanged(r);
   };
   hooks.passwordWatch = [](tv::Runtime& r) { tv::passwordWatchLoop(r); };
   // The directory is opened first: the settings load asks it for the domain's names.

@@ -37,6 +37,9 @@ struct Settings {
   // and the number of accounts it may deactivate whatever the share gives.
   int NedlaegGraense = 0;
   int NedlaegGraenseMin = 10;
+  // An interrupted job ("<base>.behandler" left by a crash) is taken up again
+  // once by itself instead of only being reported.
+  bool GenoptagAfbrudteJob = false;
 
   // [MedarbejderFelter], [ElevFelter]
   std::vector<AttributeMapEntry> MedarbejderFelter;

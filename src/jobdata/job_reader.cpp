@@ -99,7 +99,11 @@ std::optional<JobReader> JobReader::open(Log& log, const std::string& path) {
   const fs::path file = pathFromUtf8(path);
   std::error_code ec;
   const char* why = nullptr;
-  if (!fs::exists(file, ec)) {
+  if (fs::is_symlink(fs::symlink_status(file, ec))) {
+    // A job is a file dropped into the data folder, never a way to read
+    // another file of the machine into the log.
+    why = "det er et symbolsk link, som ikke følges";
+  } else if (!fs::exists(file, ec)) {
     why = "filen findes ikke";
   } else if (fs::is_directory(file, ec)) {
     why = "det er en mappe";

@@ -3,32 +3,22 @@
 #include <cstdio>
 
 #include "jobdata/job_reader.h"
+#include "ports/local_files.h"
 #include "text/text.h"
 
 namespace tv {
 namespace {
 
-bool fileNameSafe(char32_t c) {
-  if (c < 0x20 || c == 0x7F) return false;
-  switch (c) {
-    case '/':
-    case '\\':
-    case ':':
-    case '*':
-    case '?':
-    case '"':
-    case '<':
-    case '>':
-    case '|':
-      return false;
-    default:
-      return true;
-  }
-}
-
 // No error on success, else why the open or the write failed.
-SystemError appendBytes(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "a+");
+SystemError appendBytes(Runtime& rt, const std::string& path, const std::string& bytes) {
+  std::FILE* f = nullptr;
+  if (rt.ports.localFiles != nullptr) {
+    LocalFiles::Opened o = rt.ports.localFiles->openAppend(path);
+    if (o.file == nullptr) return o.error ? o.error : systemError(std::errc::io_error);
+    f = o.file;
+  } else {
+    f = std::fopen(path.c_str(), "a+");
+  }
   if (f == nullptr) {
     const SystemError error = lastCLibraryError();
     return error ? error : systemError(std::errc::io_error);
@@ -38,21 +28,7 @@ SystemError appendBytes(const std::string& path, const std::string& bytes) {
   return ok ? SystemError() : systemError(std::errc::io_error);
 }
 
-std::string errorText(const Log& log, const SystemError& error) {
-  return std::string(trimLine(log.systemText(error)));
-}
-
 }  // namespace
-
-std::string listFileName(std::string_view listName, std::string_view sequence) {
-  std::u32string cps = toCodePoints(std::string(listName) + "-" + std::string(sequence));
-  for (char32_t& c : cps) {
-    if (!fileNameSafe(c)) c = '_';
-  }
-  std::string name = fromCodePoints(cps);
-  if (name == "." || name == ".." || name.starts_with("..")) name.replace(0, 2, "__");
-  return cutChars(name + ".txt", kListFileNameChars);
-}
 
 int appendToListFile(Runtime& rt, std::string_view fileName, std::string_view text) {
   const std::string bytes = utf8ToCp1252(text);
@@ -61,21 +37,23 @@ int appendToListFile(Runtime& rt, std::string_view fileName, std::string_view te
   SystemError fallbackError;
   {
     std::lock_guard lock(rt.fileAppendLock);
-    listError = appendBytes(path, bytes);
-    if (listError) fallbackError = appendBytes(rt.dataPath(std::string(kListFallbackFile)), bytes);
+    listError = appendBytes(rt, path, bytes);
+    if (listError) {
+      fallbackError = appendBytes(rt, rt.dataPath(std::string(kListFallbackFile)), bytes);
+    }
   }
   if (!listError) return 0;
   if (!fallbackError) {
     rt.log.message(lvl::kFile,
                    "** Fejl: Listefilen %s kan ikke åbnes (%s); linjen er skrevet i %s\n",
-                   std::string(fileName).c_str(), errorText(rt.log, listError).c_str(),
+                   std::string(fileName).c_str(), fileErrorText(rt.log, listError).c_str(),
                    std::string(kListFallbackFile).c_str());
     return 0;
   }
   rt.log.message(lvl::kFile,
                  "** Fejl: Hverken listefilen %s eller %s kan åbnes (%s); linjen er tabt: %s\n",
                  std::string(fileName).c_str(), std::string(kListFallbackFile).c_str(),
-                 errorText(rt.log, fallbackError).c_str(), std::string(trimLine(text)).c_str());
+                 fileErrorText(rt.log, fallbackError).c_str(), std::string(trimLine(text)).c_str());
   return 99;
 }
 

@@ -6,6 +6,8 @@
 
 #include "jobserver/job_text.h"
 #include "ports/http_client.h"
+#include "ports/local_files.h"
+#include "runtime/data_folder.h"
 #include "runtime/runtime.h"
 #include "text/paths.h"
 #include "text/text.h"
@@ -30,11 +32,6 @@ std::string failureText(const HttpResponse& r, std::chrono::seconds timeout, std
     default:
       return r.error;
   }
-}
-
-// The system's text of an error within a log line of its own.
-std::string systemText(const Runtime& rt, const SystemError& error) {
-  return std::string(trim(rt.log.systemText(error)));
 }
 
 }  // namespace
@@ -151,29 +148,46 @@ std::optional<std::string> JobServerClient::request(Runtime& rt, std::string_vie
 void JobServerClient::saveJob(Runtime& rt, const std::string& fileName,
                               const std::string& content) {
   const std::string finalPath = rt.dataPath(fileName);
-  // Neither "brovalt*.dat" nor "kodevalt*.dat": no scan takes it up half-written.
-  const std::string partPath = rt.dataPath("hentes-" + fileName + ".tmp");
+  // Neither "brovalt*.dat" nor "kodevalt*.dat": no scan takes it up
+  // half-written. A name of its own, made only by this call and readable by
+  // the service alone: a job holds names and enciphered passwords.
+  const std::string stem = rt.dataPath(std::string(kDownloadTempStem) + fileName + "-");
   const std::string bytes = jobserver::jobFileBytes(content);
 
-  std::FILE* f = std::fopen(partPath.c_str(), "wb");
+  std::string partPath;
+  std::FILE* f = nullptr;
+  SystemError error;
+  if (rt.ports.localFiles != nullptr) {
+    LocalFiles::Opened o = rt.ports.localFiles->createUnique(stem, partPath);
+    f = o.file;
+    error = o.error;
+  } else {
+    partPath = stem + "tmp";
+    f = std::fopen(partPath.c_str(), "wbx");
+    if (f == nullptr) error = lastCLibraryError();
+  }
   if (f == nullptr) {
     rt.log.message(1, "** Fejl: Kan ikke gemme %s: %s\n", fileName.c_str(),
-                   systemText(rt, lastCLibraryError()).c_str());
+                   fileErrorText(rt.log, error).c_str());
     return;
   }
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  SystemError writeError = lastCLibraryError();
-  if (std::fclose(f) != 0 && written) {
-    written = false;
-    writeError = lastCLibraryError();
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (!written) error = lastCLibraryError();
+  SystemError closeError;
+  if (rt.ports.localFiles != nullptr) {
+    closeError = rt.ports.localFiles->finish(f);
+  } else if (std::fclose(f) != 0) {
+    closeError = lastCLibraryError();
   }
+  if (written && closeError) error = closeError;
   std::error_code ec;
-  if (written) {
+  if (!error) {
     std::filesystem::rename(pathFromUtf8(partPath), pathFromUtf8(finalPath), ec);
     if (!ec) return;
+    error = ec;
   }
-  std::string reason = systemText(rt, written ? ec : writeError);
-  rt.log.message(1, "** Fejl: Kan ikke gemme %s: %s\n", fileName.c_str(), reason.c_str());
+  rt.log.message(1, "** Fejl: Kan ikke gemme %s: %s\n", fileName.c_str(),
+                 fileErrorText(rt.log, error).c_str());
   std::filesystem::remove(pathFromUtf8(partPath), ec);
 }
 

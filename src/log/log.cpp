@@ -14,6 +14,7 @@ namespace {
 thread_local SystemError tLastError;
 
 constexpr std::size_t kMessageMax = 15999;
+constexpr const char* kFallbackName = "$$morena$$.log";
 constexpr std::size_t kReportMax = 2047;
 
 // Cuts to at most max bytes without splitting a UTF-8 character.
@@ -43,6 +44,16 @@ std::string Log::systemText(const SystemError& error) const {
 SystemError Log::openFailure() const {
   std::lock_guard lock(mutex_);
   return openFailure_;
+}
+
+SystemError Log::fallbackReason() const {
+  std::lock_guard lock(mutex_);
+  return fallbackReason_;
+}
+
+std::string Log::fallbackPath() const {
+  std::lock_guard lock(mutex_);
+  return joinPath(opt_.folder, kFallbackName);
 }
 
 Log::Log(Options options) : opt_(std::move(options)) {}
@@ -124,15 +135,32 @@ int Log::open() {
     }
     std::string path = joinPath(opt_.folder, opt_.fileName);
     rotateIfLarge(path);
-    file_ = std::fopen(path.c_str(), "a+");
-    if (file_ == nullptr) file_ = std::fopen(joinPath(opt_.folder, "$$morena$$.log").c_str(), "a+");
+    SystemError mainError;
+    file_ = openForAppend(path, mainError);
+    fallbackReason_ = SystemError();
     if (file_ == nullptr) {
-      openFailure_ = lastCLibraryError();
-      return 99;
+      SystemError fallbackError;
+      file_ = openForAppend(joinPath(opt_.folder, kFallbackName), fallbackError);
+      if (file_ == nullptr) {
+        openFailure_ = mainError;
+        return 99;
+      }
+      fallbackReason_ = mainError;
     }
   }
   ++count_;
   return 0;
+}
+
+std::FILE* Log::openForAppend(const std::string& path, SystemError& error) const {
+  if (opt_.files != nullptr) {
+    LocalFiles::Opened o = opt_.files->openAppend(path);
+    error = o.error;
+    return o.file;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "a+");
+  if (f == nullptr) error = lastCLibraryError();
+  return f;
 }
 
 void Log::release() {

@@ -21,6 +21,7 @@
 #include "directory/hresult.h"
 #include "ports/clock.h"
 #include "ports/event_log.h"
+#include "ports/local_files.h"
 #include "ports/log_sink.h"
 #include "ports/system_error.h"
 #include "ports/system_info.h"
@@ -41,6 +42,7 @@ class Log : public LogSink {
     SystemInfo* system = nullptr;  // null: no memory line
     bool console = false;          // echo every message to consoleStream
     std::FILE* consoleStream = stderr;
+    LocalFiles* files = nullptr;  // null: the file is opened with the C library
   };
 
   explicit Log(Options options);
@@ -90,9 +92,14 @@ class Log : public LogSink {
 
   // Why the last open() that returned 99 could not open the file.
   [[nodiscard]] SystemError openFailure() const;
+  // Why the log file itself could not be opened while the fallback file is in
+  // use ("$$morena$$.log"); no error when the log file is in use.
+  [[nodiscard]] SystemError fallbackReason() const;
+  [[nodiscard]] std::string fallbackPath() const;
 
  private:
   void writeFile(const std::string& text);
+  std::FILE* openForAppend(const std::string& path, SystemError& error) const;
   void rotateIfLarge(const std::string& path);
 
   Options opt_;
@@ -104,6 +111,7 @@ class Log : public LogSink {
   bool flush_ = false;
   std::function<std::optional<DirectoryError>()> directoryError_;
   SystemError openFailure_;
+  SystemError fallbackReason_;
 };
 
 // Windows' text for a Win32 error code the program can meet, or "" when unknown.

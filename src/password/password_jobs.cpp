@@ -9,9 +9,12 @@
 #include "jobdata/job_reader.h"
 #include "password/password_reset.h"
 #include "ports/clock.h"
+#include "ports/directory_store.h"
 #include "runtime/data_folder.h"
+#include "runtime/interrupted_jobs.h"
 #include "runtime/runtime.h"
 #include "text/paths.h"
+#include "text/text.h"
 
 namespace tv {
 namespace fs = std::filesystem;
@@ -85,43 +88,117 @@ bool PasswordJobWatcher::moveJob(const std::string& from, const std::string& to)
   return !ec;
 }
 
+bool PasswordJobWatcher::takeDirectory(const std::string& found) {
+  DirectoryStore* store = rt_.ports.store;
+  if (store == nullptr) return true;
+  const DirectoryStore::Status st = store->acquire();
+  if (st.ok) {
+    noDirectory_.clear();
+    return true;
+  }
+  if (st.why != noDirectory_) {
+    rt_.reportFailure(format(
+        "** Fejl: Kataloget kan ikke bruges: %s\n** Fejl: Password-jobbet %s venter urørt.\n",
+        st.why.c_str(), found.c_str()));
+    noDirectory_ = st.why;
+  }
+  return false;
+}
+
+bool PasswordJobWatcher::keepChanges(const std::string& job) {
+  DirectoryStore* store = rt_.ports.store;
+  if (store == nullptr) return true;
+  const DirectoryStore::Status st = store->release();
+  if (st.ok) return true;
+  rt_.reportFailure(
+      format("** Fejl: Password-jobbet %s er ikke gjort færdigt: ændringerne kan "
+             "ikke gemmes i kataloget: %s\n",
+             job.c_str(), st.why.c_str()));
+  return false;
+}
+
+void PasswordJobWatcher::handle(const std::string& found) {
+  const std::string base = found.substr(0, found.size() - 4);
+  const std::string inProgress = base + ".behandler";
+  const std::string done = base + ".slut";
+  if (!takeDirectory(found)) return;
+  const bool wasStuck = stuck_.contains(found);
+  if (!wasStuck) announce(true, found, inProgress);
+  bool moved = moveJob(found, inProgress);
+  if (moved) {
+    if (wasStuck) {
+      stuck_.erase(found);
+      announce(true, found, inProgress);
+    }
+    {
+      ChangeReportScope report(rt_.changes, rt_.dataPath(changeReportName(base)));
+      processPasswordJob(rt_, inProgress);
+    }
+    if (keepChanges(inProgress)) {
+      announce(false, inProgress, done);
+      moved = moveJob(inProgress, done);
+      if (moved) interruptedJobDone(rt_, base);
+    } else {
+      // Not done: back to waiting, tried again after a while.
+      announce(false, inProgress, found);
+      moved = moveJob(inProgress, found);
+      heldBack_[found] = kHeldBackScans;
+    }
+    if (!moved) rt_.log.message(65, "** Fejl: ");
+    return;
+  }
+  if (rt_.ports.store != nullptr) (void)rt_.ports.store->release();
+  if (!wasStuck) {
+    stuck_.insert(found);
+    rt_.log.message(65, "** Fejl: ");
+  }
+}
+
 unsigned PasswordJobWatcher::scanOnce() {
-  std::vector<std::string> names = findFiles(rt_.dataFolder, "kodevalt", ".dat");
+  if (!lookedForInterrupted_) {
+    const bool opened = rt_.log.open() == 0;
+    takeUpInterruptedJobs(rt_, "kodevalt");
+    if (opened) rt_.log.release();
+    lookedForInterrupted_ = true;
+  }
+  std::vector<std::string> links;
+  std::vector<std::string> names = findFiles(rt_.dataFolder, "kodevalt", ".dat", nullptr, &links);
   std::erase_if(stuck_, [&names](const std::string& n) {
     return !std::binary_search(names.begin(), names.end(), n);
   });
-  for (const std::string& found : names) {
-    const std::string base = found.substr(0, found.size() - 4);
-    const std::string inProgress = base + ".behandler";
-    const std::string done = base + ".slut";
+  std::erase_if(heldBack_, [&names](const auto& held) {
+    return !std::binary_search(names.begin(), names.end(), held.first);
+  });
+  std::erase_if(links_, [&links](const std::string& n) {
+    return !std::binary_search(links.begin(), links.end(), n);
+  });
+  for (const std::string& link : links) {
+    if (!links_.insert(link).second) continue;
     const bool opened = rt_.log.open() == 0;
-    const bool wasStuck = stuck_.contains(found);
-    if (!wasStuck) announce(true, found, inProgress);
-    bool moved = moveJob(found, inProgress);
-    if (moved) {
-      if (wasStuck) {
-        stuck_.erase(found);
-        announce(true, found, inProgress);
+    rt_.log.message(lvl::kFile | lvl::kEvent | lvl::kError,
+                    "** Fejl: %s er et symbolsk link og tages ikke som job.\n", link.c_str());
+    if (opened) rt_.log.release();
+  }
+  for (const std::string& found : names) {
+    if (auto held = heldBack_.find(found); held != heldBack_.end()) {
+      if (held->second > 0) {
+        --held->second;
+        continue;
       }
-      ChangeReportScope report(rt_.changes, rt_.dataPath(changeReportName(base)));
-      processPasswordJob(rt_, inProgress);
-      announce(false, inProgress, done);
-      moved = moveJob(inProgress, done);
-      if (!moved) rt_.log.message(65, "** Fejl: ");
-    } else if (!wasStuck) {
-      stuck_.insert(found);
-      rt_.log.message(65, "** Fejl: ");
+      heldBack_.erase(held);
     }
+    const bool opened = rt_.log.open() == 0;
+    handle(found);
     if (opened) rt_.log.release();
   }
   return static_cast<unsigned>(names.size());
 }
 
 void PasswordJobWatcher::run() {
-  while (rt_.state.load() == kRunning) {
+  do {
     (void)scanOnce();
-    if (rt_.ports.clock == nullptr || !rt_.ports.clock->sleepFor(kPasswordScanInterval)) break;
-  }
+  } while (rt_.state.load() == kRunning && rt_.ports.clock != nullptr &&
+           rt_.ports.clock->waitForStop(kPasswordScanInterval));
 }
 
 void passwordWatchLoop(Runtime& rt) {

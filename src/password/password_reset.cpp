@@ -126,6 +126,7 @@ void resetUniLogin(Runtime& rt, const CheckedLine& line, const std::string& popu
     report(ChangeResult::refused("programmet kan ikke startes"));
     return;
   }
+  logEndedAfterStop(rt, r, kUniLoginProgram);
   if (rt.settings.LogLevel >= 9) {
     logWaitResult(rt.log, r.waitResult);
   }

@@ -1,8 +1,13 @@
 // Starting external programs (hook scripts, the archiver, the UNI-login
 // program). Always an argument vector, never a shell: whatever a job file
 // puts into an argument stays one argument.
+//
+// A program starts with the platform's default signal handling, whatever the
+// service itself ignores or blocks, and in a process group of its own, so that
+// it can be ended together with everything it started.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +27,7 @@ struct ProcessResult {
   int startError = 0;            // system error number of the platform when !started
   std::uint32_t waitResult = 0;  // 0 when the wait ended normally (WAIT_OBJECT_0)
   std::uint32_t exitCode = 0;    // 259 while still active; a signal gives 128 + signal
+  bool endedAfterStop = false;   // still running when the grace after a stop ran out
 };
 
 class ProcessRunner {
@@ -30,6 +36,13 @@ class ProcessRunner {
   // Runs argv[0] with argv, working directory cwd (empty: unchanged), waits
   // for it without a time-out.
   virtual ProcessResult run(const std::vector<std::string>& argv, const std::string& cwd) = 0;
+  // The same, with the program's standard output (its first 64 KiB) in output.
+  virtual ProcessResult runForOutput(const std::vector<std::string>& argv, std::string& output) = 0;
+  // The service is stopping: from now on the wait for a program ends after
+  // grace, counted from now or from the program's start when that is later;
+  // a program still running then is ended with its whole process group, and
+  // its result says so.
+  virtual void endAfterStop(std::chrono::milliseconds grace) = 0;
 };
 
 }  // namespace tv

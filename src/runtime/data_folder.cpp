@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "ports/local_files.h"
 #include "runtime/runtime.h"
 #include "text/paths.h"
 #include "text/text.h"
@@ -21,7 +22,8 @@ void makeWritable(const fs::path& p, bool directory) {
 }  // namespace
 
 std::vector<std::string> findFiles(const std::string& folder, std::string_view prefix,
-                                   std::string_view suffix, SystemError* error) {
+                                   std::string_view suffix, SystemError* error,
+                                   std::vector<std::string>* links) {
   std::vector<std::string> names;
   std::error_code ec;
   fs::directory_iterator it(pathFromUtf8(folder), ec);
@@ -39,12 +41,71 @@ std::vector<std::string> findFiles(const std::string& folder, std::string_view p
       continue;
     }
     std::error_code fec;
+    if (e.is_symlink(fec)) {
+      if (links != nullptr) links->push_back(std::move(name));
+      continue;
+    }
     if (!e.is_regular_file(fec)) continue;
     names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
+  if (links != nullptr) std::sort(links->begin(), links->end());
   if (error != nullptr) *error = SystemError();
   return names;
+}
+
+void removeStaleTemporaryFiles(Runtime& rt) {
+  std::error_code ec;
+  fs::directory_iterator it(pathFromUtf8(rt.dataFolder), ec);
+  if (ec) return;
+  for (const fs::directory_entry& e : it) {
+    const std::string name = utf8FromPath(e.path().filename());
+    if (!name.starts_with(kSnapshotTempStem) && !name.starts_with(kDownloadTempStem)) continue;
+    std::error_code eec;
+    if (e.is_directory(eec) && !e.is_symlink(eec)) continue;
+    // remove() takes a link itself, never what it points to.
+    if (fs::remove(e.path(), eec)) {
+      rt.log.message(lvl::kFile, "** Info: Efterladt midlertidig fil %s er slettet.\n",
+                     name.c_str());
+    }
+  }
+}
+
+std::string fileErrorText(const Log& log, const SystemError& error) {
+  if (isLinkRefusal(error)) return "det er et symbolsk link, som ikke følges";
+  return std::string(trim(log.systemText(error)));
+}
+
+namespace {
+
+bool fileNameSafe(char32_t c) {
+  if (c < 0x20 || c == 0x7F) return false;
+  switch (c) {
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::string listFileName(std::string_view listName, std::string_view sequence) {
+  std::u32string cps = toCodePoints(std::string(listName) + "-" + std::string(sequence));
+  for (char32_t& c : cps) {
+    if (!fileNameSafe(c)) c = '_';
+  }
+  std::string name = fromCodePoints(cps);
+  if (name == "." || name == ".." || name.starts_with("..")) name.replace(0, 2, "__");
+  return cutChars(name + ".txt", kListFileNameChars);
 }
 
 std::time_t lastWriteTime(const std::string& path) {

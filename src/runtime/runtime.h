@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "log/log.h"
@@ -26,6 +28,8 @@ class SystemInfo;
 class InstallKeys;
 class JobServer;
 class ServiceHost;
+class LocalFiles;
+class DirectoryStore;
 
 struct Ports {
   Directory* directory = nullptr;
@@ -37,6 +41,8 @@ struct Ports {
   InstallKeys* keys = nullptr;
   JobServer* jobServer = nullptr;  // null: no job server
   ServiceHost* host = nullptr;
+  LocalFiles* localFiles = nullptr;  // null: plain C library files (tests)
+  DirectoryStore* store = nullptr;   // null: the directory stores its own changes
 };
 
 // Values of the job file in hand (school name, sequence value) and the
@@ -52,6 +58,10 @@ struct JobValues {
 
 // Service states as the service manager numbers them.
 enum ServiceState : int { kStopped = 1, kStartPending = 2, kRunning = 4, kPaused = 7 };
+
+// How long a program started by the service (a hook, the archiver, the
+// UNI-login program) may still run after a stop before it is ended.
+inline constexpr std::chrono::milliseconds kStopGrace{60000};
 
 struct Runtime {
   Runtime(Log& l, Ports p, std::string folder) : log(l), ports(p), dataFolder(std::move(folder)) {}
@@ -84,10 +94,27 @@ struct Runtime {
     changes.record({trim.label, login, action, attribute, oldValue, newValue}, result);
   }
 
+  // The grace a running program gets after a stop (kStopGrace; tests shorten it).
+  std::chrono::milliseconds stopGrace = kStopGrace;
+
+  // A failure that leaves work undone (a directory that cannot be read or
+  // saved, a data folder that cannot be used): logged as an error to the log
+  // file and the event log, and kept for the entry, which repeats it on
+  // standard error after "-d" and ends with a non-zero exit code.
+  void reportFailure(const std::string& text);
+  // The same for a failure the caller has logged already.
+  void recordFailure(const std::string& text);
+  // The failures reported since the last call.
+  [[nodiscard]] std::vector<std::string> takeFailures();
+
   // An absolute path of a file in the data folder.
   [[nodiscard]] std::string dataPath(const std::string& name) const {
     return dataFolder.empty() ? name : joinPath(dataFolder, name);
   }
+
+ private:
+  std::mutex failuresLock_;
+  std::vector<std::string> failures_;
 };
 
 }  // namespace tv

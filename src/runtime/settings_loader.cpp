@@ -72,6 +72,15 @@ class Loader {
     line(section, key, v);
     return parseInteger(v);
   }
+  // A number of days for the housekeeping: 0 (the default) switches its step
+  // off; a negative age would put the limit in the future and take every
+  // file, so it is refused and the step stays off.
+  int age(const char* section, const char* key) {
+    const int days = integer(section, key, "0");
+    if (days >= 0) return days;
+    report_ += format("** Fejl: %s-%s må ikke være negativ; 0 (slået fra) bruges\n", section, key);
+    return 0;
+  }
   std::uint32_t hexMask(const char* section, const char* key) {
     std::string v = read(section, key, "0");
     line(section, key, v);
@@ -194,8 +203,8 @@ void Loader::readAdSettings() {
   s_.GroupListElev = quiet(kAd, "GroupListElev", kLongListChars);
   s_.PasswdNeverExpiresMeda = yesNo(kAd, "PasswdNeverExpiresMeda", "Nej");
   s_.PasswdNeverExpiresElev = yesNo(kAd, "PasswdNeverExpiresElev", "Nej");
-  s_.BackupDage = integer(kAd, "BackupDage", "0");
-  s_.BackupDeleteDage = integer(kAd, "BackupDeleteDage", "0");
+  s_.BackupDage = age(kAd, "BackupDage");
+  s_.BackupDeleteDage = age(kAd, "BackupDeleteDage");
   s_.AccessPermissionsShareElev = hexMask(kAd, "AccessPermissionsShareElev");
   s_.InheritPermissionsShareElev = yesNo(kAd, "InheritPermissionsShareElev", "Nej");
   s_.AccessPermissionsShareMeda = hexMask(kAd, "AccessPermissionsShareMeda");
@@ -371,6 +380,13 @@ void Loader::readAddedKeys() {
   if (s_.BrovaltTimeout < 1) s_.BrovaltTimeout = 60;
   s_.NedlaegGraense = std::max(0, integer(kMain, "NedlaegGraense", "0"));
   s_.NedlaegGraenseMin = std::max(0, integer(kMain, "NedlaegGraenseMin", "10"));
+  // Reported only when set, so the report of every school that leaves it
+  // alone reads as before.
+  const std::string resume = read(kMain, "GenoptagAfbrudteJob", "");
+  if (!resume.empty()) {
+    line(kMain, "GenoptagAfbrudteJob", resume);
+    s_.GenoptagAfbrudteJob = parseYesNo(resume);
+  }
 }
 
 void Loader::readLdap() {

@@ -1,8 +1,8 @@
 #include "scripts/list_scripts.h"
 
+#include "runtime/data_folder.h"
 #include "runtime/runtime.h"
 #include "scripts/script_hook.h"
-#include "text/text.h"
 
 namespace tv {
 
@@ -27,8 +27,8 @@ void runListScripts(Runtime& rt) {
   };
   for (const ListScript& l : lists) {
     if (!l.changed || l.script.empty()) continue;
-    std::string file = format("%s-%s.txt", l.list, rt.job.sequence.c_str());
-    runScript(rt, l.script, file, l.label);
+    // The very name the job's lines were appended to.
+    runScript(rt, l.script, listFileName(l.list, rt.job.sequence), l.label);
   }
   rt.job.medaMailListChanged = false;
   rt.job.elevMailListChanged = false;

@@ -27,18 +27,12 @@ std::vector<std::string> splitCommandLine(const std::string& line) {
   std::vector<std::string> argv;
   std::string current;
   bool inArgument = false;
-  char quote = 0;
+  bool quoted = false;
   for (char c : line) {
-    if (quote != 0) {
-      if (c == quote) {
-        quote = 0;
-      } else {
-        current += c;
-      }
-    } else if (c == '"' || c == '\'') {
-      quote = c;
+    if (c == '"') {
+      quoted = !quoted;
       inArgument = true;
-    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
       if (inArgument) argv.push_back(std::move(current));
       current.clear();
       inArgument = false;
@@ -83,6 +77,7 @@ std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std:
     rt.log.message(66, "RunScript: ");
     return 0;
   }
+  logEndedAfterStop(rt, r, argv.front());
   if (rt.settings.LogLevel > 0) {
     logWaitResult(rt.log, r.waitResult);
   }
@@ -91,6 +86,14 @@ std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std:
                    static_cast<int>(r.exitCode));
   }
   return r.exitCode;
+}
+
+void logEndedAfterStop(Runtime& rt, const ProcessResult& result, const std::string& program) {
+  if (!result.endedAfterStop) return;
+  rt.log.message(lvl::kFile | lvl::kEvent | lvl::kError,
+                 "** Fejl: %s kørte stadig, da fristen efter stop af tjenesten udløb, og er "
+                 "afbrudt sammen med de programmer, det startede.\n",
+                 program.c_str());
 }
 
 void logWaitResult(Log& log, std::uint32_t waitResult) {

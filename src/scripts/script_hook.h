@@ -2,10 +2,11 @@
 // arguments appended, started without a shell from the data folder and waited
 // for without a time-out. In test mode (IDrift off) a hook is only logged.
 //
-// The command line is split into an argument vector where blanks separate
-// arguments and double or single quotes group them; nothing else is special,
-// so a login such as "x;touch f" or "$(id)" reaches the script as one
-// argument and is never interpreted.
+// The command line is split into an argument vector the way Windows splits
+// one: blanks separate arguments, double quotes group them, and nothing else
+// is special — a single quote is an ordinary character, so a login such as
+// "O'Brien", "x;touch f" or "$(id)" reaches the script as it stands and is
+// never interpreted.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +26,8 @@ inline constexpr std::size_t kCommandLineChars = 287;
 // single quote when it holds an odd number of those.
 [[nodiscard]] std::string balanceQuotes(std::string line);
 
-// Blank-separated arguments; a quoted stretch (either quote) belongs to its
-// argument without the quotes. An unterminated quote runs to the end.
+// Blank-separated arguments; a double-quoted stretch belongs to its argument
+// without the quotes. An unterminated quote runs to the end.
 [[nodiscard]] std::vector<std::string> splitCommandLine(const std::string& line);
 
 // "<script> <argument>", cut and balanced. Live mode logs " Kører Script: "
@@ -45,5 +46,9 @@ std::uint32_t runCommand(Runtime& rt, const std::string& commandLine, const std:
 // The wait-result line of a finished program: an error line for an abandoned,
 // timed-out or failed wait, an Info line with the value otherwise.
 void logWaitResult(Log& log, std::uint32_t waitResult);
+
+// The line for a program that was still running when the grace after a stop
+// ran out, and was ended with everything it started; nothing otherwise.
+void logEndedAfterStop(Runtime& rt, const ProcessResult& result, const std::string& program);
 
 }  // namespace tv

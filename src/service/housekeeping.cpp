@@ -1,11 +1,14 @@
 #include "service/housekeeping.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "ports/clock.h"
+#include "ports/local_files.h"
 #include "ports/process_runner.h"
 #include "runtime/data_folder.h"
 #include "runtime/runtime.h"
+#include "scripts/script_hook.h"
 #include "text/paths.h"
 #include "text/text.h"
 
@@ -21,17 +24,43 @@ std::string dateName(Runtime& rt, const char* stem) {
                                         tm.tm_mon + 1, tm.tm_mday));
 }
 
+std::string fileNameOf(const std::string& path) {
+  return utf8FromPath(pathFromUtf8(path).filename());
+}
+
 bool olderThan(const std::string& path, std::time_t limit) {
   std::time_t t = lastWriteTime(path);
   return t != -1 && t < limit;
 }
 
-void deleteOld(const std::string& folder, const char* suffix, std::time_t limit) {
+// keep: names (in the backup folder) that stay whatever their age.
+void deleteOld(const std::string& folder, const char* suffix, std::time_t limit,
+               const std::vector<std::string>& keep) {
   for (const std::string& name : findFiles(folder, "", suffix)) {
+    if (std::find(keep.begin(), keep.end(), name) != keep.end()) continue;
     std::string path = joinPath(folder, name);
     std::error_code ec;
     if (olderThan(path, limit)) fs::remove(pathFromUtf8(path), ec);
   }
+}
+
+// The backup folder, made the service account's own; false (after an error
+// line) when a link or anything but a folder stands at its name.
+bool backupFolderReady(Runtime& rt, const std::string& backup) {
+  const fs::path folder = pathFromUtf8(backup);
+  std::error_code ec;
+  if (fs::create_directory(folder, ec)) {
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+  }
+  const fs::file_status st = fs::symlink_status(folder, ec);
+  if (fs::is_directory(st)) return true;
+  if (fs::is_symlink(st)) {
+    rt.log.message(lvl::kFile | lvl::kEvent | lvl::kError,
+                   "** Fejl: %s er et symbolsk link; der tages ingen backup, før det er "
+                   "erstattet af en mappe.\n",
+                   kBackupFolder);
+  }
+  return false;
 }
 
 // Collects names into archiver calls whose blank-separated list stays below
@@ -73,13 +102,14 @@ void housekeeping(Runtime& rt) {
   std::time_t deleteLimit = now - static_cast<std::time_t>(s.BackupDeleteDage) * kDay;
 
   std::string backup = rt.dataPath(kBackupFolder);
-  std::error_code ec;
-  fs::create_directory(pathFromUtf8(backup), ec);
-  if (!fs::is_directory(pathFromUtf8(backup), ec)) return;
+  if (!backupFolderReady(rt, backup)) return;
 
   if (s.BackupDeleteDage != 0) {
-    deleteOld(backup, ".slut", deleteLimit);
-    deleteOld(backup, ".zip", deleteLimit);
+    // Today's archives hold what this very cycle may have zipped.
+    const std::vector<std::string> today = {fileNameOf(dateName(rt, "brugere")),
+                                            fileNameOf(dateName(rt, "Tavlevagt"))};
+    deleteOld(backup, ".slut", deleteLimit, today);
+    deleteOld(backup, ".zip", deleteLimit, today);
   }
   if (s.BackupDage == 0) return;
 
@@ -110,6 +140,14 @@ void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::str
   std::string archiver = rt.dataPath(kArchiver);
   std::error_code ec;
   if (!fs::exists(pathFromUtf8(archiver), ec) || rt.ports.processes == nullptr) return;
+  // The archiver follows a link at the archive's name and writes wherever it
+  // points; such a link is refused instead.
+  if (fs::is_symlink(fs::symlink_status(pathFromUtf8(rt.dataPath(archive)), ec))) {
+    rt.log.message(lvl::kFile | lvl::kEvent | lvl::kError,
+                   "** Fejl: ZipFile() - %s er et symbolsk link; filerne bliver liggende.\n",
+                   archive.c_str());
+    return;
+  }
   // "--" ends the archiver's switches: a file named "-r.slut" or "@list.slut"
   // is a file to add, never an option or a list of other files.
   std::vector<std::string> argv{archiver, "a", "-tzip", archive, "--"};
@@ -120,11 +158,14 @@ void zipFiles(Runtime& rt, const std::vector<std::string>& names, const std::str
     rt.log.message(65, "** Fejl: ZipFile() ");
     return;
   }
+  logEndedAfterStop(rt, r, kArchiver);
   if (r.exitCode != 0 && r.exitCode != kStillActive) {
     rt.log.message(lvl::kFile, "** Fejl: ZipFile() - returkode fra program: %d\n",
                    static_cast<int>(r.exitCode));
     return;
   }
+  if (rt.ports.localFiles != nullptr)
+    (void)rt.ports.localFiles->restrictToOwner(rt.dataPath(archive));
   for (const std::string& name : names) fs::remove(pathFromUtf8(rt.dataPath(name)), ec);
 }
 

@@ -4,6 +4,9 @@
 //
 // Every path is built from the absolute data folder; nothing here changes the
 // process's current directory, so the password thread is never disturbed.
+// The backup folder and its archives are the service account's alone, and
+// neither is ever reached through a symbolic link. Today's archives are never
+// deleted, whatever the ages say.
 #pragma once
 
 #include <string>

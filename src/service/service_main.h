@@ -1,10 +1,18 @@
 // The process entry and the service around the job cycle: install and
 // uninstall through the service manager, the service main with its poll loop,
-// the control handler, and the "-d" single cycle. The process always ends
-// with exit code 0; every failure is told in the log.
+// the control handler, and the "-d" single cycle. Failures are told in the
+// log; the exit code is 0 except where work was left undone for a reason the
+// admin must fix: a data folder that cannot be used or is held by another
+// instance, and (with "-d") a job whose directory could not be read or saved.
 //
-// A stop sets the state to stopped and wakes the poll loop's sleep at once; a
-// cycle in progress finishes first, so no job file is left half-done.
+// A data folder is worked by one process at a time: the service and "-d"
+// hold a lock on it for their whole life, and a second one says so and ends.
+//
+// A stop (the manager's, or Ctrl-C, a closed terminal or a termination
+// request with "-d") sets the state to stopped and ends the poll loop's and
+// the password thread's waits at once; a cycle in progress finishes first, so
+// no job file is left half-done. A program the cycle is running gets a grace
+// period (Runtime::stopGrace) and is then ended with its process group.
 #pragma once
 
 #include <chrono>
@@ -28,19 +36,21 @@ struct EntryHooks {
   std::function<int(Runtime&)> loadSettings;    // settings and directory locations
   std::function<void(Runtime&)> passwordWatch;  // runs while the state is running
   std::FILE* usageStream = stderr;              // where the usage goes outside service mode
+  std::FILE* errorStream = stderr;              // where a failure that ends the run is repeated
 };
 
-// Runs the option of the command line; always 0. Without an option the
-// service host decides whether the process runs as the service or shows the
-// usage.
+// Runs the option of the command line and returns the exit code. Without an
+// option, at a terminal the usage is shown; elsewhere the service host
+// decides whether the process runs as the service.
 int runEntry(Runtime& rt, const CommandLine& cl, const EntryHooks& hooks);
 
 void installService(Runtime& rt);
 void uninstallService(Runtime& rt);
 
 // Reads DataPath and makes it the runtime's absolute data folder (the current
-// directory when the key gives none); the log follows it.
-void resolveDataFolder(Runtime& rt);
+// directory when the key gives none); the log follows it. False (after an
+// error line) when it is no folder.
+bool resolveDataFolder(Runtime& rt);
 
 // The service main: the control handler registered with the service host,
 // settings, running, the password thread, the poll loop.
@@ -52,5 +62,9 @@ void pollLoop(Runtime& rt, const JobHandler& handler);
 
 // A control code from the service manager (1 stop, 2 pause, 3 continue, 4 interrogate).
 void controlHandler(Runtime& rt, long code);
+
+// The stop itself: state stopped, the waits for a stop ended, running
+// programs given their grace.
+void requestStop(Runtime& rt);
 
 }  // namespace tv

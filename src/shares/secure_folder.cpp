@@ -20,7 +20,7 @@ namespace {
 constexpr std::size_t kFolderPathMax = 499;
 
 void wait(Runtime& rt, int ms) {
-  if (rt.ports.clock != nullptr) (void)rt.ports.clock->sleepFor(std::chrono::milliseconds(ms));
+  if (rt.ports.clock != nullptr) rt.ports.clock->sleepFor(std::chrono::milliseconds(ms));
 }
 
 std::string namingContext(Runtime& rt) {

@@ -1,6 +1,6 @@
 // Test doubles shared by every test tier: a fake clock that never sleeps
 // (fake_clock.h), a recording event log, a recording process runner, a
-// system-information stand-in and a temp folder.
+// recording directory store, a system-information stand-in and a temp folder.
 #pragma once
 
 #include <ctime>
@@ -12,6 +12,7 @@
 
 #include "log/log.h"
 #include "ports/clock.h"
+#include "ports/directory_store.h"
 #include "ports/event_log.h"
 #include "ports/process_runner.h"
 #include "ports/system_info.h"
@@ -48,10 +49,39 @@ class RecordingProcessRunner : public ProcessRunner {
   std::vector<Call> calls;
   ProcessResult result{true, 0, 0, 0};
   std::function<ProcessResult(const Call&)> handler;  // overrides result when set
+  std::string output;                                 // what runForOutput hands back
+  std::vector<long long> stopGraces;                  // every endAfterStop, in ms
   ProcessResult run(const std::vector<std::string>& argv, const std::string& cwd) override {
     calls.push_back({argv, cwd});
     return handler ? handler(calls.back()) : result;
   }
+  ProcessResult runForOutput(const std::vector<std::string>& argv, std::string& out) override {
+    out = output;
+    return run(argv, "");
+  }
+  void endAfterStop(std::chrono::milliseconds grace) override {
+    stopGraces.push_back(grace.count());
+  }
+};
+
+// A directory store that answers as told and records each call ("acquire",
+// "release", "saveNow").
+class RecordingStore : public DirectoryStore {
+ public:
+  std::vector<std::string> calls;
+  Status acquired;  // what acquire() answers
+  Status released;  // what release() answers
+  Status acquire() override { return record("acquire", acquired); }
+  Status release() override { return record("release", released); }
+  Status saveNow() override { return record("saveNow", Status{}); }
+
+ private:
+  Status record(const char* call, Status answer) {
+    std::lock_guard lock(mutex_);
+    calls.emplace_back(call);
+    return answer;
+  }
+  std::mutex mutex_;
 };
 
 class FixedSystemInfo : public SystemInfo {

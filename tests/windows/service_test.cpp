@@ -82,7 +82,7 @@ TEST_F(ServiceHostTest, InstallStartStopAndRemoveUnderTheServiceManager) {
   EXPECT_EQ(c.errorControl, static_cast<DWORD>(SERVICE_ERROR_IGNORE));
   EXPECT_EQ(c.binary, *commandLine(options.command));
   EXPECT_EQ(c.account, "LocalSystem");
-  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kInactive);
+  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kStopped);
 
   // Start it as the manager would at boot.
   SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -95,7 +95,7 @@ TEST_F(ServiceHostTest, InstallStartStopAndRemoveUnderTheServiceManager) {
   ASSERT_TRUE(QueryServiceStatus(s, &st));
   EXPECT_EQ(st.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(st.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
-  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kActive);
+  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kInOperation);
 
   // Stop during the cycle: the manager hears "stop pending" until the cycle
   // has ended and the work returned, then "stopped".
@@ -110,7 +110,7 @@ TEST_F(ServiceHostTest, InstallStartStopAndRemoveUnderTheServiceManager) {
   EXPECT_TRUE(has(trace, "control 1")) << trace;
   EXPECT_TRUE(has(trace, "running console=0")) << trace;
   EXPECT_TRUE(wintest::waitFor([&] { return readFile(dir.file("result")) == "0"; }, 10));
-  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kInactive);
+  EXPECT_EQ(host->queryActivity(), ServiceHost::Activity::kStopped);
   CloseServiceHandle(s);
   CloseServiceHandle(m);
 

@@ -55,7 +55,7 @@ int wmain(int argc, wchar_t** argv) {
       trace(folder, "cycle begins");
       Sleep(1500);
       trace(folder, "cycle ends");
-      clock.sleepFor(std::chrono::minutes(5));
+      (void)clock.waitForStop(std::chrono::minutes(5));
     }
     trace(folder, "work returns");
   });

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <thread>
+
 namespace tv {
 
 std::time_t PosixClock::now() const {
@@ -14,7 +16,11 @@ std::tm PosixClock::localTime(std::time_t t) const {
   return tm;
 }
 
-bool PosixClock::sleepFor(std::chrono::milliseconds ms) {
+void PosixClock::sleepFor(std::chrono::milliseconds ms) {
+  std::this_thread::sleep_for(ms);
+}
+
+bool PosixClock::waitForStop(std::chrono::milliseconds ms) {
   std::unique_lock lock(mutex_);
   return !woken_.wait_for(lock, ms, [this] { return stop_; });
 }

@@ -1,5 +1,5 @@
-// The real clock: local time from the C library and sleeps on a condition
-// variable, so a stop ends a five-minute sleep at once.
+// The real clock: local time from the C library, plain sleeps, and waits on a
+// condition variable, so a stop ends a five-minute wait at once.
 #pragma once
 
 #include <condition_variable>
@@ -13,7 +13,8 @@ class PosixClock : public Clock {
  public:
   [[nodiscard]] std::time_t now() const override;
   [[nodiscard]] std::tm localTime(std::time_t t) const override;
-  bool sleepFor(std::chrono::milliseconds ms) override;
+  void sleepFor(std::chrono::milliseconds ms) override;
+  bool waitForStop(std::chrono::milliseconds ms) override;
   void wake() override;
 
  private:

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 namespace tv {
 
@@ -17,11 +18,25 @@ std::string executablePath() {
   return ec ? std::string() : p.string();
 }
 
-std::string notifySocket() {
-  // systemd's protocol hands the socket over in the environment; it is no
-  // setting of the program.
-  const char* s = std::getenv("NOTIFY_SOCKET");
+namespace {
+
+std::string environment(const char* name) {
+  // systemd's protocol hands its facts over in the environment; they are no
+  // settings of the program.
+  const char* s = std::getenv(name);
   return s == nullptr ? std::string() : std::string(s);
+}
+
+}  // namespace
+
+bool startedBySystemd() {
+  if (environment("INVOCATION_ID").empty() && environment("NOTIFY_SOCKET").empty()) return false;
+  const std::string execPid = environment("SYSTEMD_EXEC_PID");
+  return execPid.empty() || execPid == std::to_string(::getpid());
+}
+
+std::string notifySocket() {
+  return environment("NOTIFY_SOCKET");
 }
 
 }  // namespace tv

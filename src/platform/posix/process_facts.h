@@ -14,4 +14,9 @@ namespace tv {
 // systemd's notify socket of this process; empty when it asked for none.
 [[nodiscard]] std::string notifySocket();
 
+// systemd started this very process as a service: it handed over the
+// invocation id or a notify socket, and, where systemd names the process it
+// started, named this one (a child of another service inherits the rest).
+[[nodiscard]] bool startedBySystemd();
+
 }  // namespace tv

@@ -54,12 +54,14 @@ int writeFileWhole(const std::string& path, const std::string& text) {
 std::string SystemdServiceHost::unitText(const std::vector<std::string>& execStart) {
   std::string command;
   for (const std::string& w : execStart) command += (command.empty() ? "" : " ") + execWord(w);
-  // KillMode=mixed sends the stop signal to the service alone: a hook script or
-  // the archiver in progress finishes with the cycle instead of being killed.
   return "[Unit]\n"
          "Description=Tavlevagt - keeps the school's Active Directory in step with its registers\n"
          "Wants=network-online.target\n"
          "After=network-online.target\n"
+         "# Restarted after a failure, but given up after three starts within an\n"
+         "# hour; the job that was in hand waits as \".behandler\" (see the log).\n"
+         "StartLimitIntervalSec=1h\n"
+         "StartLimitBurst=3\n"
          "\n"
          "[Service]\n"
          "Type=notify\n"
@@ -68,10 +70,15 @@ std::string SystemdServiceHost::unitText(const std::vector<std::string>& execSta
          command +
          "\n"
          "KillSignal=SIGTERM\n"
+         "# SIGTERM goes to the service alone: a hook or the archiver in progress\n"
+         "# finishes with the cycle, and is ended only if it hangs a minute after the stop.\n"
          "KillMode=mixed\n"
          "TimeoutStartSec=5min\n"
-         "TimeoutStopSec=1h\n"
-         "Restart=no\n"
+         "# A stop waits for the job in hand: a first sync of a large school runs for\n"
+         "# hours, and killing it would leave the job half-done as \".behandler\".\n"
+         "TimeoutStopSec=infinity\n"
+         "Restart=on-failure\n"
+         "RestartSec=1min\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";
@@ -102,13 +109,25 @@ int SystemdServiceHost::openService() {
   return 0;
 }
 
+ServiceHost::Activity SystemdServiceHost::activityOf(const std::string& state) {
+  std::string word = state;
+  while (!word.empty() && (word.back() == '\n' || word.back() == ' ')) word.pop_back();
+  // No answer at all: systemctl could not reach systemd (none is running).
+  if (word.empty()) return Activity::kUnknown;
+  // Only a unit that is not running in any way may go; "activating" and
+  // "deactivating" have a live process.
+  if (word == "inactive" || word == "failed") return Activity::kStopped;
+  return Activity::kInOperation;
+}
+
 ServiceHost::Activity SystemdServiceHost::queryActivity() {
   if (opt_.processes == nullptr || opt_.systemctl.empty()) return Activity::kUnknown;
   std::vector<std::string> argv = opt_.systemctl;
-  argv.insert(argv.end(), {"is-active", "--quiet", kUnitName});
-  ProcessResult r = opt_.processes->run(argv, "");
+  argv.insert(argv.end(), {"is-active", kUnitName});
+  std::string state;
+  ProcessResult r = opt_.processes->runForOutput(argv, state);
   if (!r.started || r.waitResult != 0) return Activity::kUnknown;
-  return r.exitCode == 0 ? Activity::kActive : Activity::kInactive;
+  return activityOf(state);
 }
 
 int SystemdServiceHost::deleteService() {
@@ -150,16 +169,24 @@ int SystemdServiceHost::reportStatus(int state) {
   return err;
 }
 
-bool SystemdServiceHost::runAsService(const std::function<void()>& serviceMain) {
-  if (opt_.console) return false;
+int SystemdServiceHost::runAsService(const std::function<void()>& serviceMain) {
+  // Not started by systemd (a pipe, cron, a script): no service main, as the
+  // dispatcher of a service control manager refuses a process it did not start.
+  if (!opt_.startedByManager) return ENOTCONN;
   serviceMain();
   stop_.reset();  // the service is over: a later SIGTERM has nothing to stop
-  return true;
+  return 0;
 }
 
 int SystemdServiceHost::registerControl(std::function<void(long code)> onControl) {
-  // SIGTERM is systemd's stop; StopSignal::block() ran first in main.
+  // systemd's stop; StopSignal::block() ran first in main.
   stop_ = std::make_unique<StopSignal>([onControl = std::move(onControl)] { onControl(1); });
+  return 0;
+}
+
+int SystemdServiceHost::registerConsoleStop(std::function<void()> onStop) {
+  stop_.reset();
+  if (onStop) stop_ = std::make_unique<StopSignal>(std::move(onStop));
   return 0;
 }
 

@@ -9,6 +9,8 @@ namespace {
 // The dispatcher calls the service main without a context of its own, so the
 // one host that runs as the service is found here.
 std::atomic<WindowsServiceHost*> running{nullptr};
+// Likewise the console control handler, for the host that asked for it.
+std::atomic<WindowsServiceHost*> consoleHost{nullptr};
 
 int lastError() {
   return static_cast<int>(GetLastError());
@@ -55,7 +57,7 @@ int WindowsServiceHost::openService() {
 ServiceHost::Activity WindowsServiceHost::queryActivity() {
   SERVICE_STATUS st{};
   if (service_ == nullptr || !QueryServiceStatus(service_, &st)) return Activity::kUnknown;
-  return st.dwCurrentState == SERVICE_STOPPED ? Activity::kInactive : Activity::kActive;
+  return st.dwCurrentState == SERVICE_STOPPED ? Activity::kStopped : Activity::kInOperation;
 }
 
 int WindowsServiceHost::deleteService() {
@@ -111,10 +113,35 @@ void WINAPI WindowsServiceHost::serviceMain(DWORD, LPWSTR*) {
   (void)host->setStatus(SERVICE_STOPPED, 0, 0);
 }
 
-int WindowsServiceHost::runAsService(std::function<void()> work) {
+int WindowsServiceHost::registerConsoleStop(std::function<void()> onStop) {
+  std::lock_guard lock(consoleMutex_);
+  onConsoleStop_ = std::move(onStop);
+  const bool wanted = static_cast<bool>(onConsoleStop_);
+  if (wanted == consoleHandlerSet_) return 0;
+  if (wanted) consoleHost = this;
+  if (!SetConsoleCtrlHandler(consoleHandler, wanted ? TRUE : FALSE)) return lastError();
+  consoleHandlerSet_ = wanted;
+  if (!wanted) consoleHost = nullptr;
+  return 0;
+}
+
+BOOL WINAPI WindowsServiceHost::consoleHandler(DWORD) {
+  WindowsServiceHost* host = consoleHost.load();
+  if (host == nullptr) return FALSE;
+  std::function<void()> onStop;
+  {
+    std::lock_guard lock(host->consoleMutex_);
+    onStop = host->onConsoleStop_;
+  }
+  if (!onStop) return FALSE;
+  onStop();
+  return TRUE;
+}
+
+int WindowsServiceHost::runAsService(const std::function<void()>& work) {
   WindowsServiceHost* expected = nullptr;
   if (!running.compare_exchange_strong(expected, this)) return ERROR_SERVICE_ALREADY_RUNNING;
-  work_ = std::move(work);
+  work_ = work;
   std::wstring name = toWide(opt_.name);
   SERVICE_TABLE_ENTRYW table[] = {{name.data(), serviceMain}, {nullptr, nullptr}};
   const int result = StartServiceCtrlDispatcherW(table) ? 0 : lastError();

@@ -56,13 +56,17 @@ class WindowsServiceHost : public ServiceHost {
   // Runs work as the service and returns once it has returned and the
   // manager was told the service stopped: 0, or the dispatcher's error.
   // One service per process.
-  [[nodiscard]] int runAsService(std::function<void()> work);
+  [[nodiscard]] int runAsService(const std::function<void()>& work) override;
 
   // Called from work: routes the manager's control codes to onControl.
-  [[nodiscard]] int registerControl(std::function<void(long)> onControl);
+  [[nodiscard]] int registerControl(std::function<void(long)> onControl) override;
+
+  // Ctrl-C, Ctrl-Break, a closed console, log-off and shutdown go to onStop.
+  [[nodiscard]] int registerConsoleStop(std::function<void()> onStop) override;
 
  private:
   static void WINAPI serviceMain(DWORD argc, LPWSTR* argv);
+  static BOOL WINAPI consoleHandler(DWORD event);
   static DWORD WINAPI handler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
   int setStatus(DWORD state, DWORD controls, DWORD waitHint);
 
@@ -75,6 +79,9 @@ class WindowsServiceHost : public ServiceHost {
   std::mutex statusMutex_;
   DWORD checkPoint_ = 0;
   std::atomic<bool> working_{false};
+  std::mutex consoleMutex_;
+  std::function<void()> onConsoleStop_;
+  bool consoleHandlerSet_ = false;
 };
 
 }  // namespace tv::win

@@ -21,9 +21,21 @@ std::tm WindowsClock::localTime(std::time_t t) const {
   return tm;
 }
 
-bool WindowsClock::sleepFor(std::chrono::milliseconds ms) {
-  // INFINITE is 0xFFFFFFFF: a longer sleep is taken in pieces below it.
-  constexpr long long kLongest = 0x7FFFFFFF;
+namespace {
+// INFINITE is 0xFFFFFFFF: a longer wait is taken in pieces below it.
+constexpr long long kLongest = 0x7FFFFFFF;
+}  // namespace
+
+void WindowsClock::sleepFor(std::chrono::milliseconds ms) {
+  long long left = std::max<long long>(ms.count(), 0);
+  while (left > 0) {
+    const DWORD piece = static_cast<DWORD>(std::min(left, kLongest));
+    Sleep(piece);
+    left -= piece;
+  }
+}
+
+bool WindowsClock::waitForStop(std::chrono::milliseconds ms) {
   long long left = std::max<long long>(ms.count(), 0);
   do {
     const DWORD piece = static_cast<DWORD>(std::min(left, kLongest));

@@ -18,7 +18,8 @@ class WindowsClock : public Clock {
 
   [[nodiscard]] std::time_t now() const override;
   [[nodiscard]] std::tm localTime(std::time_t t) const override;
-  bool sleepFor(std::chrono::milliseconds ms) override;
+  void sleepFor(std::chrono::milliseconds ms) override;
+  bool waitForStop(std::chrono::milliseconds ms) override;
   void wake() override;
 
  private:

@@ -142,4 +142,12 @@ ProcessResult WindowsProcessRunner::run(const std::vector<std::string>& argv,
   return result;
 }
 
+ProcessResult WindowsProcessRunner::runForOutput(const std::vector<std::string>&, std::string&) {
+  ProcessResult result;
+  result.startError = ERROR_CALL_NOT_IMPLEMENTED;
+  return result;
+}
+
+void WindowsProcessRunner::endAfterStop(std::chrono::milliseconds) {}
+
 }  // namespace tv::win

@@ -28,6 +28,9 @@ class WindowsProcessRunner : public ProcessRunner {
  public:
   // startError is a Win32 error code.
   ProcessResult run(const std::vector<std::string>& argv, const std::string& cwd) override;
+  // Not yet built for Windows: reports ERROR_CALL_NOT_IMPLEMENTED.
+  ProcessResult runForOutput(const std::vector<std::string>& argv, std::string& output) override;
+  void endAfterStop(std::chrono::milliseconds grace) override;
 };
 
 // The command line cmd.exe gets for a batch file and its arguments

@@ -17,6 +17,13 @@ std::optional<MemoryStatus> WindowsSystemInfo::memory() {
   return s;
 }
 
+std::string WindowsSystemInfo::errorText(const SystemError& error) {
+  if (error.category() == std::system_category()) {
+    return errorText(static_cast<std::uint32_t>(error.value()));
+  }
+  return error.message() + "\n";
+}
+
 std::string WindowsSystemInfo::errorText(std::uint32_t code) {
   wchar_t* buffer = nullptr;
   const DWORD n = FormatMessageW(

@@ -12,6 +12,9 @@ namespace tv::win {
 class WindowsSystemInfo : public SystemInfo {
  public:
   [[nodiscard]] std::optional<MemoryStatus> memory() override;
+  // A platform error is a Win32 code; a C library condition (errc) has the
+  // C library's text.
+  [[nodiscard]] std::string errorText(const SystemError& error) override;
 
   // The system's text of a Win32 error code in the user's language, with
   // the line break the system puts at its end written "\n" like every other

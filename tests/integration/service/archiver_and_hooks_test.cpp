@@ -4,10 +4,17 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
+#include <future>
+#include <thread>
+
+#include "platform/posix/posix_local_files.h"
 #include "platform/posix/posix_process_runner.h"
 #include "runtime/runtime.h"
 #include "scripts/script_hook.h"
 #include "service/housekeeping.h"
+#include "service/service_main.h"
 #include "support/fakes.h"
 #include "text/text.h"
 
@@ -28,11 +35,13 @@ std::string capture(const std::string& command) {
 
 struct RealProcesses : ::testing::Test, LogFixture {
   PosixProcessRunner processes;
+  PosixLocalFiles files;
   Runtime rt{log, ports(), folder.path()};
   Ports ports() {
     Ports p;
     p.processes = &processes;
     p.clock = &clock;
+    p.localFiles = &files;
     return p;
   }
   void writeAged(const std::string& name, const std::string& content, int days) {
@@ -74,6 +83,10 @@ TEST_F(RealProcesses, HousekeepingZipsIntoTheDailyArchiveWith7za) {
                     "' Tavlevagt.log20220101.log 2>/dev/null"),
             "old log");
   EXPECT_EQ(text(), "");
+  // Finished jobs hold names and enciphered passwords: the service account's alone.
+  struct stat st {};
+  ASSERT_EQ(::stat(jobs.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // A later run the same day adds to the same archive.
   writeAged("brovalt-4.slut", "job four", 4);
@@ -101,9 +114,32 @@ TEST_F(RealProcesses, HooksGetTheirArgumentsWithoutAShell) {
   runScript(rt, folder.file("script/hook.sh"), "x;touch " + owned, "RunScript:");
   runScript(rt, "script/hook.sh", "$(touch " + owned + ")", "RunScript:");
   runScript(rt, "\"script/hook.sh\"", "'`id`|x'", "RunScript:");
+  // Only double quotes group words; a single quote is a letter like any other.
+  runScript(rt, "script/hook.sh", "O'Brien \"Anna Hansen\" 'a b", "RunScript:");
   EXPECT_FALSE(fs::exists(owned));
-  EXPECT_EQ(folder.read("hook.out"),
-            "[x;touch][" + owned + "]\n[$(touch][" + owned + ")]\n[`id`|x]\n");
+  EXPECT_EQ(folder.read("hook.out"), "[x;touch][" + owned + "]\n[$(touch][" + owned +
+                                         ")]\n['`id`|x']\n[O'Brien][Anna Hansen]['a][b]\n");
+}
+
+TEST_F(RealProcesses, AHookThatHangsIsEndedWithEverythingItStartedAGraceAfterAStop) {
+  rt.settings.IDrift = true;
+  rt.settings.LogLevel = 0;
+  rt.stopGrace = std::chrono::milliseconds(300);
+  writeScript("script/hang.sh", "sleep 300 &\nsleep 300\n");
+  auto hook = std::async(std::launch::async,
+                         [&] { runScript(rt, "script/hang.sh", "anna", "RunScript:"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto stopped = std::chrono::steady_clock::now();
+  requestStop(rt);
+  ASSERT_EQ(hook.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_GE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(300));
+  const std::string ended =
+      "** Fejl: script/hang.sh kørte stadig, da fristen efter stop af tjenesten udløb, og er "
+      "afbrudt sammen med de programmer, det startede.\n";
+  EXPECT_EQ(text(), " Kører Script: script/hang.sh \n" + ended +
+                        "** Fejl: RunScript - returkode fra program: 137\n");
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].text, ended);
 }
 
 TEST_F(RealProcesses, ExitCodesOfRealScripts) {

@@ -3,116 +3,23 @@
 // service that systemd would start, stopped by SIGTERM.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
-#include <thread>
 
+#include "binary_support.h"
 #include "config/version.h"
 #include "service/command_line.h"
 #include "support/fakes.h"
 #include "text/text.h"
 
-extern char** environ;
-
 namespace tv::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Argv = std::vector<std::string>;
-
-std::vector<char*> cArgs(Argv& argv) {
-  std::vector<char*> out;
-  for (auto& a : argv) out.push_back(a.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-// Runs the program on a pseudo terminal and returns what it wrote there,
-// with the terminal's "\r\n" turned back into "\n".
-std::string runAtTerminal(Argv args) {
-  args.insert(args.begin(), TAVLEVAGT_BINARY);
-  std::vector<char*> argv = cArgs(args);
-  int master = -1;
-  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  std::string out;
-  char buf[4096];
-  for (;;) {
-    ssize_t n = read(master, buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::string text;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
-    text += out[i];
-  }
-  return text;
-}
-
-// Starts the program with standard output and error in a file (no terminal).
-pid_t startDetached(Argv args, const std::string& outputFile) {
-  args.insert(args.begin(), TAVLEVAGT_BINARY);
-  std::vector<char*> argv = cArgs(args);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit status, or -1 when the process did not end within the time.
-int waitFor(pid_t pid, std::chrono::seconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
-}
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
-
-// A configuration root whose keys point at a data folder; the unit goes to a
-// private folder as well, so no test touches the machine's systemd.
-struct Installed {
-  TempFolder root;
-  TempFolder data;
-  Argv folders() const { return {"--config-root", root.path(), "--unit-folder", root.path()}; }
-  Argv with(Argv more) const {
-    Argv a = folders();
-    a.insert(a.end(), more.begin(), more.end());
-    return a;
-  }
-};
 
 TEST(Binary, AtATerminalNoArgumentOrAMalformedOptionPrintsTheUsage) {
   for (const Argv& args :
@@ -184,12 +91,33 @@ TEST(Binary, DebugRunsOneCycleOverTheInstalledDataFolder) {
       << log;
 }
 
+TEST(Binary, WhatACrashLeftOfTemporaryFilesGoesAtTheStartLinksAndAll) {
+  Installed inst;
+  ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.path()})), "");
+  TempFolder elsewhere;
+  elsewhere.write("victim", "precious\n");
+  for (const char* name :
+       {"directory.ldif.ny", "directory.ldif.ny-Ab12Cd", "hentes-brovalt-3.dat-x"}) {
+    inst.data.write(name, "half written");
+  }
+  fs::create_symlink(elsewhere.file("victim"), inst.data.file("directory.ldif.ny-Link01"));
+  pid_t pid = startDetached(inst.with({"-d"}), inst.root.file("out.txt"));
+  ASSERT_EQ(waitFor(pid, std::chrono::seconds(60)), 0) << inst.root.read("out.txt");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(inst.data.path())) {
+    left.push_back(e.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"Tavlevagt.log", "directory.ldif"}));
+  EXPECT_EQ(elsewhere.read("victim"), "precious\n");
+}
+
 TEST(Binary, TheServiceStopsOnSigtermAfterItsCycle) {
   Installed inst;
   ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.path()})), "");
   inst.data.write("brovalt-1.dat", "one");
 
-  pid_t pid = startDetached(inst.folders(), inst.root.file("out.txt"));
+  pid_t pid = startDetached(inst.folders(), inst.root.file("out.txt"), kStartedBySystemd);
   ASSERT_GT(pid, 0);
   // The first cycle has run once the job is done; the service then sleeps.
   ASSERT_TRUE(waitUntil([&] { return fs::exists(inst.data.file("brovalt-1.slut")); },
@@ -207,13 +135,56 @@ TEST(Binary, TheServiceStopsOnSigtermAfterItsCycle) {
 TEST(Binary, AMissingDataFolderIsReportedNotACrash) {
   Installed inst;
   ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.file("gone")})), "");
-  std::string out = runAtTerminal(inst.with({"-d"}));
-  // Told at the start and again by the cycle that finds no folder to search.
+  int exitCode = 0;
+  std::string out = runAtTerminal(inst.with({"-d"}), &exitCode);
+  // Told once, to the terminal and the event log, and the run ends at once.
   const std::string error = "** Fejl: Kan ikke læse datamappen \"" + inst.data.file("gone") +
                             "\"  (" + errnoText(ENOENT) + ")";
-  EXPECT_TRUE(startsWith(out, error)) << out;
-  EXPECT_TRUE(endsWith(out, error)) << out;
+  EXPECT_EQ(out, error);
+  EXPECT_EQ(exitCode, 1);
   EXPECT_FALSE(fs::exists(inst.data.file("gone")));
+}
+
+TEST(Binary, StartedOutsideSystemdItLogsTheDispatcherErrorAndDoesNothing) {
+  Installed inst;
+  ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.path()})), "");
+  inst.data.write("brovalt-1.dat", "one");
+  // From a pipe, cron or ">/dev/null": no terminal, and not systemd's.
+  pid_t pid = startDetached(inst.folders(), inst.root.file("out.txt"));
+  ASSERT_GT(pid, 0);
+  const int exitCode = waitFor(pid, std::chrono::seconds(30));
+  if (exitCode == -1) kill(pid, SIGKILL);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(inst.data.read("brovalt-1.dat"), "one");
+  EXPECT_EQ(cp1252ToUtf8(inst.data.read("Tavlevagt.log")),
+            "** Fejl: StartServiceCtrlDispatcher error (" + errnoText(ENOTCONN) + ")");
+}
+
+TEST(Binary, ASecondInstanceOnTheSameDataFolderSaysSoAndLeavesItAlone) {
+  Installed inst;
+  ASSERT_EQ(runAtTerminal(inst.with({"-i", inst.data.path()})), "");
+  inst.data.write("brovalt-1.dat", "one");
+  pid_t service = startDetached(inst.folders(), inst.root.file("service.txt"), kStartedBySystemd);
+  ASSERT_GT(service, 0);
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(inst.data.file("brovalt-1.slut")); },
+                        std::chrono::seconds(60)));
+  // The service sleeps five minutes now; a job dropped meanwhile is its own.
+  inst.data.write("brovalt-2.dat", "two");
+  for (const Environment& env : {Environment{}, kStartedBySystemd}) {
+    const Argv args = env.empty() ? inst.with({"-d"}) : inst.folders();
+    pid_t second = startDetached(args, inst.root.file("second.txt"), env);
+    EXPECT_EQ(waitFor(second, std::chrono::seconds(30)), 1);
+    // "-d" says so on standard error, the service in its log (and the event log).
+    const std::string told =
+        env.empty() ? inst.root.read("second.txt") : cp1252ToUtf8(inst.data.read("Tavlevagt.log"));
+    EXPECT_NE(told.find("** Fejl: Datamappen \"" + inst.data.path() +
+                        "\" bruges allerede af en anden kørsel af Tavlevagt"),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(inst.data.read("brovalt-2.dat"), "two");
+  }
+  ASSERT_EQ(kill(service, SIGTERM), 0);
+  EXPECT_EQ(waitFor(service, std::chrono::seconds(30)), 0);
 }
 
 }  // namespace

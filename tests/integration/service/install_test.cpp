@@ -37,8 +37,9 @@ struct Install : ::testing::Test {
   std::unique_ptr<Runtime> rt;
 
   Install() {
-    root.write("systemctl",
-               "#!/bin/sh\n[ \"$1\" != is-active ] || [ -e " + root.file("running") + " ]\n");
+    // Answers "is-active" with the state in the file "state" ("inactive" without it).
+    root.write("systemctl", "#!/bin/sh\n[ \"$1\" != is-active ] || cat " + root.file("state") +
+                                " 2>/dev/null || echo inactive\n");
     fs::permissions(root.file("systemctl"), fs::perms::owner_all);
     fs::create_directories(root.file("units"));
     SystemdServiceHost::Options o;
@@ -84,7 +85,8 @@ TEST_F(Install, TwiceThenUninstallRefusedWhileRunningThenDone) {
                          eventKey + "\"");
   EXPECT_EQ(keys.queryText(dataKey, "DataPath").text, "/srv/other");
 
-  root.write("running", "");
+  // Stopping: the process still works the data folder while its cycle ends.
+  root.write("state", "deactivating\n");
   EXPECT_EQ(runEntry(*rt, parseCommandLine({"-u"}), {}), 0);
   EXPECT_EQ(shown(),
             "** Fejl: Service currently in operation - Stop service and rerun the uninstall. (" +
@@ -93,7 +95,7 @@ TEST_F(Install, TwiceThenUninstallRefusedWhileRunningThenDone) {
   EXPECT_FALSE(fs::exists(keys.keyPath(dataKey)));
   EXPECT_FALSE(fs::exists(keys.keyPath(eventKey)));
 
-  fs::remove(root.file("running"));
+  root.write("state", "failed\n");
   EXPECT_EQ(runEntry(*rt, parseCommandLine({"-u"}), {}), 0);
   EXPECT_FALSE(fs::exists(root.file("units/tavlevagt.service")));
   const std::string gone = " (" + errnoText(ENOENT) + ")";

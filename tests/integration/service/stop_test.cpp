@@ -26,7 +26,8 @@ TEST(ServiceStop, AStopDuringACycleLetsTheJobFinishAndSkipsTheSleep) {
   ASSERT_EQ(installKeys(log, keys, data.path()), 0);
   SystemdServiceHost::Options hostOptions;
   hostOptions.unitFolder = root.path();
-  SystemdServiceHost host(hostOptions);  // not at a terminal: runs as the service
+  hostOptions.startedByManager = true;  // as systemd starts it
+  SystemdServiceHost host(hostOptions);
   Ports ports;
   ports.clock = &clock;
   ports.keys = &keys;

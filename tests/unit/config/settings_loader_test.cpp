@@ -258,15 +258,49 @@ TEST_F(SettingsLoad, GarbageNumbersReadLikeTheCLibrary) {
       "[ADsettings]\nAccessPermissionsShareElev=zz\nAccessPermissionsShareMeda=-1\n"
       "AccessPermissionsShareGruppe=123456789\nBackupDage=-7x\n"
       "[Brovalt]\nBrovaltTimeout=0\n");
+  // A negative age would take every file; it is refused (see HousekeepingAges).
   EXPECT_EQ(s().LogLevel, 0);
   EXPECT_EQ(s().MedaArkivEkstraDage, 12);
   EXPECT_EQ(s().PersArkivEkstraDage, 2147483647);
   EXPECT_EQ(s().AccessPermissionsShareElev, 0u);
   EXPECT_EQ(s().AccessPermissionsShareMeda, 0xFFFFFFFFu);
   EXPECT_EQ(s().AccessPermissionsShareGruppe, 0xFFFFFFFFu);
-  EXPECT_EQ(s().BackupDage, -7);
+  EXPECT_EQ(s().BackupDage, 0);
   EXPECT_EQ(s().BrovaltTimeout, 60);
   EXPECT_THAT(logText(), HasSubstr("Tavlevagt-LogLevel: abc\n"));
+}
+
+TEST_F(SettingsLoad, HousekeepingAgesBelowZeroAreAnErrorLineAndStayOff) {
+  const struct {
+    const char* value;
+    int days;
+    bool error;
+  } cases[] = {{"30", 30, false}, {"0", 0, false},   {"", 0, false},
+               {"-1", 0, true},   {"-365", 0, true}, {"-7x", 0, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    folder.write("Tavlevagt.log", "");
+    (void)log.open();
+    load(std::string("[ADsettings]\nBackupDage=") + c.value + "\nBackupDeleteDage=" + c.value +
+         "\n");
+    log.release();
+    EXPECT_EQ(s().BackupDage, c.days);
+    EXPECT_EQ(s().BackupDeleteDage, c.days);
+    for (const char* key : {"BackupDage", "BackupDeleteDage"}) {
+      const std::string error = std::string("** Fejl: ADsettings-") + key +
+                                " må ikke være negativ; 0 (slået fra) bruges\n";
+      EXPECT_EQ(logText().find(error) != std::string::npos, c.error) << key;
+    }
+  }
+}
+
+TEST_F(SettingsLoad, TakingUpInterruptedJobsIsOffAndSilentUnlessSet) {
+  load("[Tavlevagt]\nIDrift=Ja\n");
+  EXPECT_FALSE(s().GenoptagAfbrudteJob);
+  EXPECT_THAT(logText(), Not(HasSubstr("GenoptagAfbrudteJob")));
+  load("[Tavlevagt]\nGenoptagAfbrudteJob=Ja\n");
+  EXPECT_TRUE(s().GenoptagAfbrudteJob);
+  EXPECT_THAT(logText(), HasSubstr("Tavlevagt-GenoptagAfbrudteJob: Ja\n"));
 }
 
 TEST_F(SettingsLoad, OverLongValuesAreCutToTheirCapacity) {

@@ -1,10 +1,12 @@
 #include "jobserver/job_server_client.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
 
+#include "platform/posix/posix_local_files.h"
 #include "ports/http_client.h"
 #include "runtime/runtime.h"
 #include "support/fakes.h"
@@ -60,7 +62,8 @@ struct ClientTest : ::testing::Test {
   test::LogFixture logs;
   test::TempFolder data;
   FakeHttp http;
-  Runtime rt{logs.log, Ports{.http = &http}, data.path()};
+  PosixLocalFiles localFiles;
+  Runtime rt{logs.log, Ports{.http = &http, .localFiles = &localFiles}, data.path()};
   std::vector<std::string> said;
   JobServerClient client{[this](std::string_view s) { said.emplace_back(s); }};
 
@@ -247,14 +250,42 @@ TEST_F(ClientTest, AJobThatCannotBeSavedIsLoggedAndLeavesNoPart) {
   EXPECT_TRUE(std::filesystem::is_directory(data.file("brovalt-17.dat")));
 }
 
+// Local files whose new files all end on a full disk.
+struct FullDisk : PosixLocalFiles {
+  Opened createUnique(const std::string& stem, std::string& path) override {
+    path = stem + "full";
+    return Opened{std::fopen("/dev/full", "w"), SystemError()};
+  }
+};
+
 TEST_F(ClientTest, AWriteThatFailsKeepsTheWaitingFileAsItWas) {
   data.write("kodevalt-18.dat", "waiting\n");
-  // The part file is where the job is written first; make that write hit a full disk.
+  FullDisk full;
+  rt.ports.localFiles = &full;
+  client.downloadJobs(rt);
+  EXPECT_EQ(logs.text(),
+            "** Fejl: Kan ikke gemme brovalt-17.dat: No space left on device\n"
+            "** Fejl: Kan ikke gemme kodevalt-18.dat: No space left on device\n");
+  EXPECT_EQ(files(), (std::vector<std::string>{"kodevalt-18.dat"}));
+  EXPECT_EQ(data.read("kodevalt-18.dat"), "waiting\n");
+}
+
+TEST_F(ClientTest, AJobIsSavedOwnerOnlyAndNeverThroughALinkPlantedAtItsTemporaryName) {
+  test::TempFolder elsewhere;
+  elsewhere.write("victim", "precious\n");
+  // The temporary names the download once used, planted as links.
+  std::filesystem::create_symlink(elsewhere.file("victim"), data.file("hentes-brovalt-17.dat.tmp"));
   std::filesystem::create_symlink("/dev/full", data.file("hentes-kodevalt-18.dat.tmp"));
   client.downloadJobs(rt);
-  EXPECT_EQ(logs.text(), "** Fejl: Kan ikke gemme kodevalt-18.dat: No space left on device\n");
-  EXPECT_EQ(files(), (std::vector<std::string>{"brovalt-17.dat", "kodevalt-18.dat"}));
-  EXPECT_EQ(data.read("kodevalt-18.dat"), "waiting\n");
+  EXPECT_EQ(logs.text(), "");
+  EXPECT_EQ(elsewhere.read("victim"), "precious\n");
+  EXPECT_EQ(data.read("brovalt-17.dat"), "MEDA\n");
+  EXPECT_EQ(data.read("kodevalt-18.dat"), "kode\n");
+  for (const char* job : {"brovalt-17.dat", "kodevalt-18.dat"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(data.file(job).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << job;
+  }
 }
 
 TEST_F(ClientTest, AnIdThatWouldLeaveTheDataFolderIsRefused) {

@@ -95,6 +95,80 @@ TEST(PasswordJobFile, AJobThatCannotBeFinishedStaysInProgress) {
   EXPECT_FALSE(s.exists("kodevalt-1.dat"));
 }
 
+TEST(PasswordJobFile, AJobTakesTheDirectoryAndHandsItBackToBeWritten) {
+  PasswordSchool s;
+  s.addUser("jens");
+  RecordingStore store;
+  s.rt.ports.store = &store;
+  s.job("kodevalt-1.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  EXPECT_EQ(PasswordJobWatcher(s.rt).scanOnce(), 1u);
+  EXPECT_EQ(store.calls, (std::vector<std::string>{"acquire", "release"}));
+  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
+}
+
+TEST(PasswordJobFile, WithoutADirectoryAJobWaitsUntouchedAndTheReasonIsToldOnce) {
+  PasswordSchool s;
+  s.addUser("jens");
+  RecordingStore store;
+  store.acquired = {false, "Katalogfilen x kan ikke læses: line 2: garbage"};
+  s.rt.ports.store = &store;
+  s.job("kodevalt-1.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  PasswordJobWatcher watcher(s.rt);
+  EXPECT_EQ(watcher.scanOnce(), 1u);
+  EXPECT_EQ(watcher.scanOnce(), 1u);
+  EXPECT_EQ(store.calls, (std::vector<std::string>{"acquire", "acquire"}));
+  const std::string told =
+      "** Fejl: Kataloget kan ikke bruges: Katalogfilen x kan ikke læses: line 2: garbage\n"
+      "** Fejl: Password-jobbet kodevalt-1.dat venter urørt.\n";
+  EXPECT_EQ(s.log(), told);
+  EXPECT_EQ(s.logs.events.events.size(), 1u);
+  EXPECT_TRUE(s.exists("kodevalt-1.dat"));
+  EXPECT_EQ(s.attr("jens", "pwdLastSet"), "");
+}
+
+TEST(PasswordJobFile, AJobWhoseChangesCannotBeKeptWaitsAndIsLeftAloneForAWhile) {
+  PasswordSchool s;
+  s.addUser("jens");
+  RecordingStore store;
+  store.released = {false, "Katalogfilen x kan ikke gemmes: No space left on device"};
+  s.rt.ports.store = &store;
+  s.job("kodevalt-1.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  PasswordJobWatcher watcher(s.rt);
+  EXPECT_EQ(watcher.scanOnce(), 1u);
+  EXPECT_TRUE(s.exists("kodevalt-1.dat"));
+  EXPECT_FALSE(s.exists("kodevalt-1.behandler"));
+  EXPECT_FALSE(s.exists("kodevalt-1.slut"));
+  EXPECT_EQ(s.log(), moved("kodevalt-1.dat", "kodevalt-1.behandler", true) + kJensChanged +
+                         "** Fejl: Password-jobbet kodevalt-1.behandler er ikke gjort færdigt: "
+                         "ændringerne kan ikke gemmes i kataloget: Katalogfilen x kan ikke "
+                         "gemmes: No space left on device\n" +
+                         moved("kodevalt-1.behandler", "kodevalt-1.dat", false));
+  // Not every 10 seconds: five minutes of scans pass it by.
+  for (unsigned i = 0; i < kHeldBackScans; ++i) (void)watcher.scanOnce();
+  EXPECT_EQ(store.calls.size(), 2u);
+  store.released = {};
+  (void)watcher.scanOnce();
+  EXPECT_EQ(store.calls.size(), 4u);
+  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
+}
+
+TEST(PasswordJobFile, TheFirstLookReportsJobsLeftInProgressAndLinksAreNeverJobs) {
+  PasswordSchool s;
+  s.logs.folder.write("kodevalt-3.behandler", "interrupted");
+  TempFolder elsewhere;
+  elsewhere.write("secret", "not a job");
+  fs::create_symlink(elsewhere.file("secret"), s.logs.folder.file("kodevalt-4.dat"));
+  PasswordJobWatcher watcher(s.rt);
+  EXPECT_EQ(watcher.scanOnce(), 0u);
+  EXPECT_EQ(watcher.scanOnce(), 0u);
+  EXPECT_EQ(s.log(),
+            "** Fejl: Jobbet kodevalt-3.behandler blev afbrudt og er ikke gjort færdigt. Omdøb "
+            "filen til kodevalt-3.dat, så køres jobbet igen.\n"
+            "** Fejl: kodevalt-4.dat er et symbolsk link og tages ikke som job.\n");
+  EXPECT_EQ(elsewhere.read("secret"), "not a job");
+  EXPECT_TRUE(fs::is_symlink(s.logs.folder.file("kodevalt-4.dat")));
+}
+
 TEST(PasswordJobFile, AJobThatCannotBeOpenedIsTold) {
   PasswordSchool s;
   // A job in progress that vanished before it was read (an operator moved it).
@@ -103,13 +177,13 @@ TEST(PasswordJobFile, AJobThatCannotBeOpenedIsTold) {
                          " kan ikke åbnes: filen findes ikke\n");
 }
 
-// Stops the service after a number of sleeps, dropping a new job at the first.
+// Stops the service after a number of waits, dropping a new job at the first.
 class StoppingClock : public FakeClock {
  public:
-  StoppingClock(PasswordSchool& s, int sleepsBeforeStop) : s_(s), left_(sleepsBeforeStop) {}
-  bool sleepFor(std::chrono::milliseconds ms) override {
-    bool full = FakeClock::sleepFor(ms);
-    if (sleeps.size() == 1) s_.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  StoppingClock(PasswordSchool& s, int waitsBeforeStop) : s_(s), left_(waitsBeforeStop) {}
+  bool waitForStop(std::chrono::milliseconds ms) override {
+    bool full = FakeClock::waitForStop(ms);
+    if (stopWaits.size() == 1) s_.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
     if (--left_ == 0) s_.rt.state = kStopped;
     return full;
   }
@@ -129,25 +203,28 @@ TEST(PasswordWatchLoop, ScansEveryTenSecondsWhileRunning) {
   s.rt.state = kRunning;
   passwordWatchLoop(s.rt);
 
-  EXPECT_EQ(clock.sleeps, (std::vector<long long>{10000, 10000}));
+  EXPECT_EQ(clock.stopWaits, (std::vector<long long>{10000, 10000}));
   EXPECT_TRUE(s.exists("kodevalt-1.slut"));
   EXPECT_TRUE(s.exists("kodevalt-2.slut"));
 }
 
-TEST(PasswordWatchLoop, DoesNothingUnlessRunningAndEndsWhenWoken) {
+TEST(PasswordWatchLoop, LooksOnceEvenWhenTheRunIsOverBeforeItStartsAndEndsWhenWoken) {
   PasswordSchool s;
+  s.addUser("jens");
   s.job("kodevalt-1.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
+  // "-d": the cycle may end, and the state go to stopped, before the thread runs.
   s.rt.state = kStopped;
   passwordWatchLoop(s.rt);
-  EXPECT_TRUE(s.exists("kodevalt-1.dat"));
-  EXPECT_TRUE(s.logs.clock.sleeps.empty());
+  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
+  EXPECT_TRUE(s.logs.clock.stopWaits.empty());
 
-  // A woken sleep ends the loop even before the state is seen to change.
+  // A woken wait ends the loop even before the state is seen to change.
+  s.job("kodevalt-2.dat", {"@+AD_PASS", enc("jens;Sol2024!x")});
   s.rt.state = kRunning;
   s.logs.clock.wake();
   passwordWatchLoop(s.rt);
-  EXPECT_TRUE(s.exists("kodevalt-1.slut"));
-  EXPECT_EQ(s.logs.clock.sleeps.size(), 1u);
+  EXPECT_TRUE(s.exists("kodevalt-2.slut"));
+  EXPECT_EQ(s.logs.clock.stopWaits.size(), 1u);
 }
 
 TEST(PasswordThread, PicksUpAJobAndStopsAtOnceWhenWoken) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "jobdata/list_files.h"
 #include "runtime/runtime.h"
 #include "scripts/list_scripts.h"
 #include "support/fakes.h"
@@ -18,17 +21,24 @@ TEST(ScriptHookLine, QuotesAreBalancedDoubleFirstThenSingle) {
   EXPECT_EQ(balanceQuotes("\"'"), "\"'\"'");
 }
 
-TEST(ScriptHookLine, SplitKeepsQuotedBlanksAndNothingElseIsSpecial) {
-  EXPECT_EQ(splitCommandLine("  /opt/s/ny.sh   anna  "), (Argv{"/opt/s/ny.sh", "anna"}));
-  EXPECT_EQ(splitCommandLine("\"/opt/my scripts/ny.sh\" 'Anna Hansen' x\"y z\"w"),
-            (Argv{"/opt/my scripts/ny.sh", "Anna Hansen", "xy zw"}));
-  EXPECT_EQ(splitCommandLine("s.sh \"\""), (Argv{"s.sh", ""}));
-  EXPECT_EQ(splitCommandLine("s.sh \"it's\""), (Argv{"s.sh", "it's"}));
-  // What a shell would act on stays text.
-  EXPECT_EQ(splitCommandLine("s.sh x;touch /tmp/owned"), (Argv{"s.sh", "x;touch", "/tmp/owned"}));
-  EXPECT_EQ(splitCommandLine("s.sh $(id) `id` a|b >f \\n"),
-            (Argv{"s.sh", "$(id)", "`id`", "a|b", ">f", "\\n"}));
-  EXPECT_TRUE(splitCommandLine("   ").empty());
+TEST(ScriptHookLine, OnlyDoubleQuotesGroupWordsAndNothingElseIsSpecial) {
+  const std::pair<std::string, Argv> cases[] = {
+      {"  /opt/s/ny.sh   anna  ", {"/opt/s/ny.sh", "anna"}},
+      {"\"/opt/my scripts/ny.sh\" \"Anna Hansen\" x\"y z\"w",
+       {"/opt/my scripts/ny.sh", "Anna Hansen", "xy zw"}},
+      {"s.sh \"\"", {"s.sh", ""}},
+      {"s.sh \"it's\"", {"s.sh", "it's"}},
+      // A single quote is a letter like any other, as on Windows.
+      {"s.sh 'Anna Hansen'", {"s.sh", "'Anna", "Hansen'"}},
+      {"s.sh O'Brien \"Anne O'Hara\"", {"s.sh", "O'Brien", "Anne O'Hara"}},
+      {"\"C:/x/ny bruger.cmd\" anna'", {"C:/x/ny bruger.cmd", "anna'"}},
+      // What a shell would act on stays text.
+      {"s.sh x;touch /tmp/owned", {"s.sh", "x;touch", "/tmp/owned"}},
+      {"s.sh $(id) `id` a|b >f \\n", {"s.sh", "$(id)", "`id`", "a|b", ">f", "\\n"}},
+      {"s.sh \"unterminated quote", {"s.sh", "unterminated quote"}},
+      {"   ", {}},
+  };
+  for (const auto& [line, argv] : cases) EXPECT_EQ(splitCommandLine(line), argv) << line;
 }
 
 struct ScriptHook : ::testing::Test, LogFixture {
@@ -142,6 +152,23 @@ TEST_F(ScriptHook, ListScriptsRunInTheirOrderWithTheirLabelsAndFlagsAreCleared) 
                rt.job.elevListChanged);
   runListScripts(rt);
   EXPECT_EQ(processes.calls.size(), 3u);
+}
+
+TEST_F(ScriptHook, AListScriptGetsTheVeryFileTheJobWroteItsLinesTo) {
+  rt.settings.IDrift = true;
+  rt.settings.OpretMailMedaListScript = "/s/mm.sh";
+  // Sequence values a register may send; a path character never reaches the name.
+  for (const char* sequence : {"12:34", "7", "../etc", "a/b\\c", "x*?"}) {
+    processes.calls.clear();
+    rt.job.sequence = sequence;
+    ASSERT_EQ(appendListLine(rt, "MedaMailListe", "anna"), 0);
+    rt.job.medaMailListChanged = true;
+    runListScripts(rt);
+    ASSERT_EQ(processes.calls.size(), 1u) << sequence;
+    const std::string& file = processes.calls[0].argv.at(1);
+    EXPECT_EQ(folder.read(file), "anna\n") << sequence << " gave " << file;
+    std::filesystem::remove(folder.file(file));
+  }
 }
 
 }  // namespace

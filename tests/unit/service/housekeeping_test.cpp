@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "runtime/data_folder.h"
+#include "runtime/settings_loader.h"
 #include "service_test_support.h"
 #include "text/text.h"
 
@@ -140,6 +141,31 @@ TEST_F(Housekeeping, OldArchivesAreDeletedByAge) {
   EXPECT_TRUE(exists("bwdata.backup/keep.txt"));
   EXPECT_TRUE(exists("brovalt-2.slut"));
   EXPECT_TRUE(processes.calls.empty());
+}
+
+TEST_F(Housekeeping, TodaysArchivesAreNeverDeletedWhateverTheirAge) {
+  rt.settings.BackupDeleteDage = 1;
+  // The fake clock stands at 2022-06-17; a clock set back makes today's
+  // archives look old.
+  writeAged("bwdata.backup/brugere20220617.zip", 5);
+  writeAged("bwdata.backup/Tavlevagt20220617.zip", 5);
+  writeAged("bwdata.backup/brugere20220612.zip", 5);
+  housekeeping(rt);
+  EXPECT_TRUE(exists("bwdata.backup/brugere20220617.zip"));
+  EXPECT_TRUE(exists("bwdata.backup/Tavlevagt20220617.zip"));
+  EXPECT_FALSE(exists("bwdata.backup/brugere20220612.zip"));
+}
+
+TEST_F(Housekeeping, ANegativeAgeInTheSettingsDeletesNoBackup) {
+  folder.write("Tavlevagt.ini", "[ADsettings]\r\nBackupDage=1\r\nBackupDeleteDage=-1\r\n");
+  ASSERT_EQ(loadSettings(rt), 0);
+  writeAged("bwdata.backup/brugere20220616.zip", 1.5);
+  writeAged("bwdata.backup/brovalt-3.slut", 10);
+  writeAged("brovalt-4.slut", 2);
+  housekeeping(rt);
+  EXPECT_TRUE(exists("bwdata.backup/brugere20220616.zip"));
+  EXPECT_TRUE(exists("bwdata.backup/brovalt-3.slut"));
+  ASSERT_EQ(processes.calls.size(), 1u);  // brovalt-4.slut still goes to today's archive
 }
 
 TEST_F(Housekeeping, AFileInTheWayOfTheBackupFolderStopsIt) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "config/version.h"
 #include "service/registry.h"
@@ -20,11 +22,12 @@ struct ServiceMain : ::testing::Test, ServiceFixture {
   }
 };
 
-TEST_F(ServiceMain, StopLogsTheStopLineWakesTheSleepAndReportsStopped) {
+TEST_F(ServiceMain, StopLogsTheStopLineWakesTheWaitsGivesProgramsTheirGraceAndReportsStopped) {
   rt.state = kRunning;
   controlHandler(rt, 1);
   EXPECT_EQ(rt.state.load(), kStopped);
   EXPECT_TRUE(clock.woken);
+  EXPECT_EQ(processes.stopGraces, std::vector<long long>{60000});
   EXPECT_EQ(logText(), stopLine());
   ASSERT_EQ(events.events.size(), 1u);
   EXPECT_EQ(events.events[0].type, EventType::Information);
@@ -51,13 +54,13 @@ TEST_F(ServiceMain, OtherControlCodes) {
   EXPECT_EQ(host.reported, (std::vector<int>{kPaused, kRunning, kRunning, kRunning}));
 }
 
-// A clock that stops the service after a number of sleeps.
+// A clock that stops the service after a number of waits.
 struct StoppingClock : FakeClock {
   Runtime* rt = nullptr;
   std::size_t stopAfter = 0;
-  bool sleepFor(std::chrono::milliseconds ms) override {
-    bool result = FakeClock::sleepFor(ms);
-    if (sleeps.size() == stopAfter) rt->state = kStopped;
+  bool waitForStop(std::chrono::milliseconds ms) override {
+    bool result = FakeClock::waitForStop(ms);
+    if (stopWaits.size() == stopAfter) rt->state = kStopped;
     return result;
   }
 };
@@ -69,8 +72,8 @@ TEST_F(ServiceMain, AfterMoreThan30IdleCyclesOneDotIsLogged) {
   rt.ports.clock = &stopping;
   rt.state = kRunning;
   pollLoop(rt, {});
-  EXPECT_EQ(stopping.sleeps.size(), 62u);
-  for (long long ms : stopping.sleeps) EXPECT_EQ(ms, 300000);
+  EXPECT_EQ(stopping.stopWaits.size(), 62u);
+  for (long long ms : stopping.stopWaits) EXPECT_EQ(ms, 300000);
   // Cycles 31 and 62 each pass the count of 30.
   EXPECT_EQ(logText(), "..");
 }
@@ -116,11 +119,23 @@ TEST_F(ServiceMain, AStopWhileSleepingEndsTheLoopAfterTheSleep) {
   EXPECT_EQ(rt.state.load(), kStopped);
 }
 
-TEST_F(ServiceMain, InstallWritesTheServiceAndBothKeys) {
-  CommandLine cl = parseCommandLine({"-i"});
-  EXPECT_EQ(runEntry(rt, cl, {}), 0);
+TEST_F(ServiceMain, InstallWritesTheServiceAndBothKeysWithTheFolderMadeAbsolute) {
+  // The service starts in another directory than "-i" ran in.
+  const std::string here = std::filesystem::current_path().string();
+  const struct {
+    std::vector<std::string> args;
+    std::string stored;
+  } cases[] = {
+      {{"-i"}, here},
+      {{"-i", ""}, here},
+      {{"-i", "data/skole"}, here + "/data/skole"},
+      {{"-i", "/srv/./tavlevagt/"}, "/srv/tavlevagt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(runEntry(rt, parseCommandLine(c.args), {}), 0);
+    EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, c.stored) << c.args.back();
+  }
   EXPECT_TRUE(host.installed);
-  EXPECT_EQ(keys.keys[kDataKey]["DataPath"].text, ".");
   EXPECT_EQ(keys.keys[kEventKey]["EventMessageFile"].text, "%SystemRoot%\\System32\\Tavlevagt.dll");
   EXPECT_EQ(keys.keys[kEventKey]["TypesSupported"].dword, 7u);
   EXPECT_EQ(keys.keys[kEventKey]["TypesSupported"].type, KeyValue::kDword);
@@ -142,7 +157,7 @@ TEST_F(ServiceMain, AFailedInstallStillWritesTheKeys) {
 
 TEST_F(ServiceMain, UninstallRefusesWhileActiveButDeletesTheKeys) {
   (void)runEntry(rt, parseCommandLine({"-i", "/srv/data"}), {});
-  host.activity = ServiceHost::Activity::kActive;
+  host.activity = ServiceHost::Activity::kInOperation;
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-u"}), {}), 0);
   EXPECT_TRUE(host.installed);
   EXPECT_TRUE(keys.keys.empty());
@@ -207,7 +222,7 @@ TEST_F(ServiceMain, DebugRunsOneCycleInTheKeysDataFolder) {
   };
   hooks.passwordWatch = [&](Runtime& r) {
     // Runs until the cycle is over; the entry waits for it.
-    while (r.state.load() == kRunning) r.ports.clock->sleepFor(std::chrono::milliseconds(1));
+    while (r.state.load() == kRunning) r.ports.clock->waitForStop(std::chrono::milliseconds(1));
     ++passwordRuns;
   };
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 0);
@@ -224,7 +239,7 @@ TEST_F(ServiceMain, AtATerminalOnlyTheUsageIsShown) {
   char* buffer = nullptr;
   std::size_t size = 0;
   std::FILE* out = open_memstream(&buffer, &size);
-  host.console = true;
+  log.setConsole(true);
   EntryHooks hooks;
   hooks.usageStream = out;
   int loads = 0;
@@ -253,7 +268,7 @@ TEST_F(ServiceMain, ServiceModeRunsUntilStopped) {
   EXPECT_EQ(runEntry(rt, parseCommandLine({}), EntryHooks{}), 0);
   EXPECT_TRUE(host.served);
   EXPECT_EQ(registered, 1);
-  EXPECT_EQ(stopping.sleeps.size(), 3u);
+  EXPECT_EQ(stopping.stopWaits.size(), 3u);
   EXPECT_EQ(host.reported, std::vector<int>{kRunning});
   EXPECT_EQ(log.openCount(), 0u);
   // The manager's controls reach the control handler.
@@ -267,8 +282,148 @@ TEST_F(ServiceMain, AFailedControlRegistrationEndsTheService) {
   host.controlError = EPERM;
   EXPECT_EQ(runEntry(rt, parseCommandLine({}), EntryHooks{}), 0);
   EXPECT_EQ(logText(), "** Fejl: RegisterServiceCtrlHandler failed (" + errnoText(EPERM) + ")");
-  EXPECT_TRUE(clock.sleeps.empty());
+  EXPECT_TRUE(clock.stopWaits.empty());
   EXPECT_EQ(log.openCount(), 0u);
+}
+
+// The entry's standard error as a test sees it.
+struct ErrorStream {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&buffer, &size);
+  ~ErrorStream() {
+    std::fclose(stream);
+    std::free(buffer);
+  }
+  std::string text() {
+    std::fflush(stream);
+    return std::string(buffer, size);
+  }
+};
+
+TEST_F(ServiceMain, OutsideTheServiceManagerNothingRunsAndTheDispatcherErrorIsLogged) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  folder.write("brovalt-7.dat", "job");
+  host.notStarted = ENOTCONN;
+  int loads = 0;
+  EntryHooks hooks;
+  hooks.loadSettings = [&](Runtime&) { return ++loads; };
+  hooks.passwordWatch = [&](Runtime&) { ++loads; };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({}), hooks), 0);
+  EXPECT_EQ(loads, 0);
+  EXPECT_FALSE(host.served);
+  EXPECT_FALSE(host.control);
+  EXPECT_EQ(folder.read("brovalt-7.dat"), "job");
+  EXPECT_EQ(logText(), "** Fejl: StartServiceCtrlDispatcher error (" + errnoText(ENOTCONN) + ")");
+  ASSERT_EQ(events.events.size(), 1u);
+  EXPECT_EQ(events.events[0].type, EventType::Error);
+  EXPECT_EQ(log.openCount(), 0u);
+}
+
+// Local files whose new files cannot be created (a read-only data folder:
+// root, who runs the tests, may write anywhere else).
+struct ReadOnlyFolder : LocalFiles {
+  Opened openAppend(const std::string&) override { return {nullptr, platformError(EROFS)}; }
+  Opened createUnique(const std::string&, std::string&) override {
+    return {nullptr, platformError(EROFS)};
+  }
+  SystemError finish(std::FILE* f) override {
+    std::fclose(f);
+    return {};
+  }
+  SystemError readWhole(const std::string&, std::string&) override { return {}; }
+  SystemError restrictToOwner(const std::string&) override { return {}; }
+  Locked lockFolder(const std::string&) override {
+    Locked l;
+    if (heldElsewhere) {
+      l.heldElsewhere = true;
+      l.error = platformError(EWOULDBLOCK);
+    } else {
+      l.lock = std::make_unique<FolderLock>();
+    }
+    return l;
+  }
+  bool heldElsewhere = false;
+};
+
+TEST_F(ServiceMain, ADataFolderThatCannotBeUsedEndsTheRunWithAnErrorAndExitCode1) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  folder.write("brovalt-7.dat", "job");
+  ReadOnlyFolder files;
+  rt.ports.localFiles = &files;
+  const struct {
+    const char* what;
+    bool held;
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {"read-only, -d", false, {"-d"}, "\" kan ikke skrives: " + std::string(std::strerror(EROFS))},
+      {"read-only, service", false, {}, "\" kan ikke skrives: "},
+      {"another instance, -d", true, {"-d"}, "\" bruges allerede af en anden kørsel af Tavlevagt"},
+      {"another instance, service", true, {}, "\" bruges allerede af en anden kørsel"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    files.heldElsewhere = c.held;
+    events.events.clear();
+    host.control = nullptr;
+    ErrorStream err;
+    EntryHooks hooks;
+    hooks.errorStream = err.stream;
+    int runs = 0;
+    hooks.loadSettings = [&](Runtime&) { return ++runs; };
+    hooks.handler = [&](Runtime&, const std::string&) { ++runs; };
+    EXPECT_EQ(runEntry(rt, parseCommandLine(c.args), hooks), 1);
+    EXPECT_EQ(runs, 0);
+    EXPECT_FALSE(host.control);  // the service never started
+    EXPECT_EQ(folder.read("brovalt-7.dat"), "job");
+    const std::string error = "** Fejl: Datamappen \"" + folder.path() + c.error;
+    ASSERT_FALSE(events.events.empty());
+    EXPECT_TRUE(startsWith(events.events.back().text, error)) << events.events.back().text;
+    EXPECT_EQ(events.events.back().type, EventType::Error);
+    if (c.args.empty()) {
+      EXPECT_EQ(err.text(), "");  // the service has no terminal; the event log tells
+    } else {
+      EXPECT_TRUE(startsWith(err.text(), error)) << err.text();
+    }
+  }
+}
+
+TEST_F(ServiceMain, DebugEndsWithExitCode1AndTheReasonWhenAJobCouldNotBeDone) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  folder.write("brovalt-7.dat", "job");
+  RecordingStore store;
+  store.acquired = {false, "Katalogfilen x kan ikke læses: line 3: \"attribute: value\" expected"};
+  rt.ports.store = &store;
+  ErrorStream err;
+  EntryHooks hooks;
+  hooks.errorStream = err.stream;
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 1);
+  EXPECT_EQ(folder.read("brovalt-7.dat"), "job");
+  EXPECT_NE(err.text().find(store.acquired.why), std::string::npos) << err.text();
+
+  // Once the directory is there again, the same job is done and the run ends well.
+  store.acquired = {};
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 0);
+  EXPECT_EQ(folder.read("brovalt-7.slut"), "job");
+}
+
+TEST_F(ServiceMain, CtrlCInDebugStopsAfterTheJobInHand) {
+  keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
+  folder.write("brovalt-7.dat", "job");
+  EntryHooks hooks;
+  hooks.handler = [&](Runtime& r, const std::string&) {
+    ASSERT_TRUE(host.consoleStop);
+    host.consoleStop();  // Ctrl-C while the job is in hand
+    EXPECT_EQ(r.state.load(), kStopped);
+  };
+  EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 0);
+  EXPECT_EQ(folder.read("brovalt-7.slut"), "job");
+  EXPECT_NE(logText().find("-Stopper Tavlevagt ver. 7.2.0"), std::string::npos);
+  EXPECT_EQ(processes.stopGraces.front(), 60000);
+  // Registered for the run, and let go after it.
+  EXPECT_EQ(host.consoleRegistrations, 2);
+  EXPECT_FALSE(host.consoleStop);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ class FakeHost : public ServiceHost {
   int managerError = 0;
   int createError = 0;
   bool installed = false;
-  Activity activity = Activity::kInactive;
+  Activity activity = Activity::kStopped;
   std::vector<int> reported;
   int reportError = 0;
   int openManager() override { return managerError; }
@@ -84,13 +84,13 @@ class FakeHost : public ServiceHost {
     return reportError;
   }
 
-  bool console = false;  // started at a terminal, not by the manager
+  int notStarted = 0;  // the refusal of a process the manager did not start
   bool served = false;
-  bool runAsService(const std::function<void()>& serviceMain) override {
-    if (console) return false;
+  int runAsService(const std::function<void()>& serviceMain) override {
+    if (notStarted != 0) return notStarted;
     served = true;
     serviceMain();
-    return true;
+    return 0;
   }
 
   int controlError = 0;
@@ -100,6 +100,14 @@ class FakeHost : public ServiceHost {
     if (whenRegistered) whenRegistered();
     if (controlError != 0) return controlError;
     control = std::move(onControl);
+    return 0;
+  }
+
+  std::function<void()> consoleStop;  // the registered console stop
+  int consoleRegistrations = 0;
+  int registerConsoleStop(std::function<void()> onStop) override {
+    ++consoleRegistrations;
+    consoleStop = std::move(onStop);
     return 0;
   }
 };

@@ -103,14 +103,14 @@ TEST(GetSidForAccount, AccountThatAppearsDuringTheWaitsIsFound) {
   struct LateClock : test::FakeClock {
     School* school;
     int* n;
-    bool sleepFor(std::chrono::milliseconds ms) override {
+    void sleepFor(std::chrono::milliseconds ms) override {
       if (++*n == 2) {
         EXPECT_EQ(
             school->directory.loadLdif(school->directory.saveLdif() + "\n" +
                                        test::accountLdif("ny", "user", "S-1-5-21-1-2-3-1300")),
             "");
       }
-      return FakeClock::sleepFor(ms);
+      FakeClock::sleepFor(ms);
     }
   } clock;
   clock.school = &s;
