@@ -55,10 +55,10 @@ class DirectoryChoice : public DirectoryStore {
   bool snapshot_ = false;
   std::string snapshotPath_;
   std::string identification_;  // the attribute the snapshot indexes for the sync pass
-  std::mutex use_;         // held by a unit from acquire() to release()
-  std::string fileBytes_;  // the snapshot file as last read or written here
-  std::string savedText_;  // the tree as it stands in that file
-  bool dropped_ = false;   // changes were dropped: load the file again
+  std::mutex use_;              // held by a unit from acquire() to release()
+  std::string fileBytes_;       // the snapshot file as last read or written here
+  std::string savedText_;       // the tree as it stands in that file
+  bool dropped_ = false;        // changes were dropped: load the file again
 };
 
 }  // namespace tv
