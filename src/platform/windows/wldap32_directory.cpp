@@ -306,8 +306,8 @@ class WldapConnection final : public LdapClient {
     const std::wstring target = toWide(dn);
     return call([&](LDAP* ld) {
       ULONG msgid = 0;
-      return awaitAnswer(ld, ldap_add_extW(ld, P(target), mods.get(), nullptr, nullptr, &msgid),
-                         msgid);
+      const ULONG rc = ldap_add_extW(ld, P(target), mods.get(), nullptr, nullptr, &msgid);
+      return awaitAnswer(ld, rc, msgid);
     });
   }
 
@@ -316,8 +316,8 @@ class WldapConnection final : public LdapClient {
     const std::wstring target = toWide(dn);
     return call([&](LDAP* ld) {
       ULONG msgid = 0;
-      return awaitAnswer(ld, ldap_modify_extW(ld, P(target), mods.get(), nullptr, nullptr, &msgid),
-                         msgid);
+      const ULONG rc = ldap_modify_extW(ld, P(target), mods.get(), nullptr, nullptr, &msgid);
+      return awaitAnswer(ld, rc, msgid);
     });
   }
 
@@ -326,9 +326,9 @@ class WldapConnection final : public LdapClient {
     const std::wstring target = toWide(dn), rdn = toWide(newRdn), parent = toWide(newParent);
     return call([&](LDAP* ld) {
       ULONG msgid = 0;
-      return awaitAnswer(
-          ld, ldap_rename_extW(ld, P(target), P(rdn), P(parent), TRUE, nullptr, nullptr, &msgid),
-          msgid);
+      const ULONG rc =
+          ldap_rename_extW(ld, P(target), P(rdn), P(parent), TRUE, nullptr, nullptr, &msgid);
+      return awaitAnswer(ld, rc, msgid);
     });
   }
 
@@ -336,7 +336,8 @@ class WldapConnection final : public LdapClient {
     const std::wstring target = toWide(dn);
     return call([&](LDAP* ld) {
       ULONG msgid = 0;
-      return awaitAnswer(ld, ldap_delete_extW(ld, P(target), nullptr, nullptr, &msgid), msgid);
+      const ULONG rc = ldap_delete_extW(ld, P(target), nullptr, nullptr, &msgid);
+      return awaitAnswer(ld, rc, msgid);
     });
   }
 
