@@ -495,6 +495,9 @@ class WldapConnection final : public LdapClient {
       // The next server only when this one could not be reached.
       if (!isConnectionLost(openldapCode(static_cast<int>(rc))) && rc != kTimeout) break;
     }
+    // A refused clear-text bind has said why already.
+    if (rc == static_cast<ULONG>(ldaprc::kConfidentialityRequired))
+      return ldaprc::kConfidentialityRequired;
     if (rc != LDAP_SUCCESS) {
       if (!reportedDown_) {
         const auto last = errors_.last();
