@@ -721,4 +721,10 @@ std::unique_ptr<Directory> openWldapDirectory(const LdapSettings& settings, LogS
       std::make_unique<ldap::WldapConnection>(std::move(options), log));
 }
 
+// The platform's LDAP directory (platform/ldap/ldap_directory.h), so the
+// wiring opens the directory the same way on every platform.
+std::unique_ptr<Directory> openLdapDirectory(const LdapSettings& settings, LogSink& log) {
+  return openWldapDirectory(settings, log);
+}
+
 }  // namespace tv

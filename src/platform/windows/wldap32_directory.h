@@ -39,6 +39,8 @@ namespace tv {
 [[nodiscard]] std::unique_ptr<Directory> openWldapDirectory(const LdapSettings& settings,
                                                             LogSink& log);
 
+// openLdapDirectory (platform/ldap/ldap_directory.h) is this one on Windows.
+
 // A domain controller of the machine's domain ("dc1.skole.test"), or nullopt
 // when the machine is in no domain or none answers.
 [[nodiscard]] std::optional<std::string> findDomainController();
