@@ -157,5 +157,16 @@ TEST_F(Wldap32Adapter, NegotiateBindSealsSoPasswordsCanBeSet) {
   EXPECT_TRUE(startsWith(d->lastError()->text, "0000052D: ")) << d->lastError()->text;
 }
 
+TEST_F(Wldap32Adapter, ServerCertificateMustComeFromTheCaAndNameTheServer) {
+  // Wine never calls the certificate callback; its decision is checked here.
+  const std::string folder = dc_.caFile.substr(0, dc_.caFile.find_last_of('\\') + 1);
+  const std::string server = folder + "server.pem";
+  EXPECT_TRUE(ldap::serverCertificateTrusted(server, dc_.caFile, "dc1.skole.test"));
+  EXPECT_FALSE(ldap::serverCertificateTrusted(server, dc_.caFile, "dc9.skole.test"));
+  // Another CA (here: the server's own certificate) is not the one that issued it.
+  EXPECT_FALSE(ldap::serverCertificateTrusted(server, server, "dc1.skole.test"));
+  EXPECT_FALSE(ldap::serverCertificateTrusted(server, folder + "mangler.pem", "dc1.skole.test"));
+}
+
 }  // namespace
 }  // namespace tv::wintest

@@ -23,7 +23,7 @@ std::optional<SambaDomain> loadSambaDomain(std::string* why) {
     }
   }
   SambaDomain dc{v["SAMBA_HOST"], v["SAMBA_DOMAIN"], v["SAMBA_BASE_DN"],
-                 windowsPath(v["SAMBA_ADMIN_PASSWORD_FILE"])};
+                 windowsPath(v["SAMBA_ADMIN_PASSWORD_FILE"]), windowsPath(v["SAMBA_CA_FILE"])};
   if (dc.host.empty() || dc.domain.empty() || dc.baseDn.empty()) {
     *why = "incomplete env file " + file;
     return std::nullopt;

@@ -19,6 +19,7 @@ struct SambaDomain {
   std::string domain;  // SKOLE
   std::string baseDn;
   std::string adminPasswordFile;  // a Windows path
+  std::string caFile;             // the test CA, a Windows path; server.pem beside it
 };
 
 // The running domain controller, or nullopt (with the reason in *why).

@@ -219,47 +219,56 @@ PCCERT_CONTEXT loadCertificate(const std::string& path) {
                                       static_cast<DWORD>(der.size()));
 }
 
-// The server's certificate must chain to the configured CA alone and name
-// the server as LdapServer names it.
-BOOLEAN LDAPAPI checkServerCertificate(PLDAP, PCCERT_CONTEXT server) {
-  if (server == nullptr) return FALSE;
-  BOOLEAN ok = FALSE;
-  PCCERT_CONTEXT ca = tlsCaFile != nullptr ? loadCertificate(*tlsCaFile) : nullptr;
-  HCERTSTORE roots =
+// SECURITY_FLAG_IGNORE_UNKNOWN_CA of wininet.h: the root is checked apart.
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+
+// Whether the server's certificate chains to the CA of caFile and names
+// host. The chain is built with the CA beside the machine's stores and must
+// end in that CA; the one fault forgiven is that the CA is not in the
+// machine's trusted roots.
+bool certificateTrusted(PCCERT_CONTEXT server, const std::string& caFile,
+                        const std::wstring& host) {
+  if (server == nullptr) return false;
+  bool ok = false;
+  PCCERT_CONTEXT ca = loadCertificate(caFile);
+  HCERTSTORE extra =
       ca != nullptr ? CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr) : nullptr;
-  if (roots != nullptr &&
-      CertAddCertificateContextToStore(roots, ca, CERT_STORE_ADD_ALWAYS, nullptr)) {
-    CERT_CHAIN_ENGINE_CONFIG config{};
-    config.cbSize = sizeof(config);
-    config.hExclusiveRoot = roots;
-    HCERTCHAINENGINE engine = nullptr;
-    if (CertCreateCertificateChainEngine(&config, &engine)) {
-      CERT_CHAIN_PARA para{};
-      para.cbSize = sizeof(para);
-      PCCERT_CHAIN_CONTEXT chain = nullptr;
-      if (CertGetCertificateChain(engine, server, nullptr, server->hCertStore, &para, 0, nullptr,
-                                  &chain)) {
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-        ssl.cbSize = sizeof(ssl);
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = tlsHost != nullptr ? const_cast<wchar_t*>(tlsHost->c_str()) : nullptr;
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof(policy);
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS status{};
-        status.cbSize = sizeof(status);
-        ok = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-             status.dwError == 0;
-        CertFreeCertificateChain(chain);
-      }
-      CertFreeCertificateChainEngine(engine);
-    }
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  CERT_CHAIN_PARA para{};
+  para.cbSize = sizeof(para);
+  if (extra != nullptr &&
+      CertAddCertificateContextToStore(extra, ca, CERT_STORE_ADD_ALWAYS, nullptr) &&
+      CertGetCertificateChain(nullptr, server, nullptr, extra, &para, 0, nullptr, &chain) &&
+      chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
+    const DWORD faults = chain->TrustStatus.dwErrorStatus & ~CERT_TRUST_IS_UNTRUSTED_ROOT;
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof(ssl);
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.fdwChecks = kIgnoreUnknownCa;
+    ssl.pwszServerName = const_cast<wchar_t*>(host.c_str());
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof(policy);
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof(status);
+    ok = faults == 0 && CertCompareCertificate(X509_ASN_ENCODING, root->pCertInfo, ca->pCertInfo) &&
+         CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+         status.dwError == 0;
   }
-  if (roots != nullptr) CertCloseStore(roots, 0);
+  if (chain != nullptr) CertFreeCertificateChain(chain);
+  if (extra != nullptr) CertCloseStore(extra, 0);
   if (ca != nullptr) CertFreeCertificateContext(ca);
-  // The client hands the callback a reference of its own.
-  CertFreeCertificateContext(server);
   return ok;
+}
+
+BOOLEAN LDAPAPI checkServerCertificate(PLDAP, PCCERT_CONTEXT server) {
+  const bool ok = tlsCaFile != nullptr && tlsHost != nullptr &&
+                  certificateTrusted(server, *tlsCaFile, *tlsHost);
+  // The client hands the callback a reference of its own.
+  if (server != nullptr) CertFreeCertificateContext(server);
+  return ok ? TRUE : FALSE;
 }
 
 // How the connection binds, from the settings.
@@ -657,6 +666,14 @@ std::optional<ServerAddress> parseServerAddress(std::string_view text) {
   }
   a.host = std::string(rest);
   return a;
+}
+
+bool serverCertificateTrusted(const std::string& certificateFile, const std::string& caFile,
+                              const std::string& host) {
+  PCCERT_CONTEXT server = loadCertificate(certificateFile);
+  const bool ok = certificateTrusted(server, caFile, toWide(host));
+  if (server != nullptr) CertFreeCertificateContext(server);
+  return ok;
 }
 
 NegotiateAccount negotiateAccount(std::string_view bindName) {

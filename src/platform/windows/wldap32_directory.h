@@ -57,6 +57,12 @@ struct ServerAddress {
 // port that is not a number.
 [[nodiscard]] std::optional<ServerAddress> parseServerAddress(std::string_view text);
 
+// What the client's certificate callback decides for the server's
+// certificate in certificateFile (PEM or DER): it must chain to the CA of
+// caFile alone and name host.
+[[nodiscard]] bool serverCertificateTrusted(const std::string& certificateFile,
+                                            const std::string& caFile, const std::string& host);
+
 // The account of an explicit Negotiate bind: "DOMAIN\user" or "user@realm".
 struct NegotiateAccount {
   std::string user;
