@@ -25,6 +25,15 @@ if(TAVLEVAGT_TESTS)
   enable_testing()
 endif()
 
+# The layers the directory adapter stands on (text, the directory port, the
+# ports) and what the LDAP adapters share, built as on Linux.
+include(${PROJECT_SOURCE_DIR}/cmake/modules.cmake)
+tavlevagt_layer(text text)
+tavlevagt_layer(directory directory)
+tavlevagt_layer(ports ports)
+set(TAVLEVAGT_ADAPTER_BASE ports)
+add_subdirectory(src/platform/ldap)
+
 add_subdirectory(src/platform/windows)
 if(TAVLEVAGT_TESTS)
   add_subdirectory(tests/windows)
