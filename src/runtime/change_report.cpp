@@ -1,6 +1,7 @@
 #include "runtime/change_report.h"
 
 #include "log/log.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -93,7 +94,7 @@ void ChangeReport::begin(const std::string& path) {
   if (!fresh) close(it->second);
   Open& open = it->second;
   open.path = path;
-  open.file = std::fopen(path.c_str(), "wb");
+  open.file = openFile(path, "w");
   if (open.file == nullptr || std::fwrite(kChangeReportHeader.data(), 1, kChangeReportHeader.size(),
                                           open.file) != kChangeReportHeader.size()) {
     Log::setLastError(lastCLibraryError());
