@@ -49,7 +49,6 @@ int wmain(int argc, wchar_t** argv) {
 
   tv::win::WindowsServiceHost::Options hostOptions;
   hostOptions.command = {kServiceImage};
-  hostOptions.startType = SERVICE_DEMAND_START;
   tv::win::WindowsServiceHost host(hostOptions);
 
   tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr,
