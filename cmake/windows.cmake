@@ -2,6 +2,10 @@
 # tests, which run under Wine through tests/windows/wine-run.sh. GoogleTest is
 # compiled here by the cross compiler from the sources libgtest-dev installs.
 set(TAVLEVAGT_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+# MinGW's own printf, which knows %zu, %lld and the rest of C99, instead of
+# the system's; the format checks (TV_PRINTF_FORMAT) are gnu_printf to match.
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
+
 set(TAVLEVAGT_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH
     "Private Wine prefix the Windows tests run in")
 set(TAVLEVAGT_WINE_TIMEOUT 300 CACHE STRING "Seconds one Wine run may take before it is killed")
@@ -23,18 +27,4 @@ if(TAVLEVAGT_TESTS)
   set_directory_properties(PROPERTIES COMPILE_OPTIONS "${_tv_options}")
   include(GoogleTest)
   enable_testing()
-endif()
-
-# The layers the directory adapter stands on (text, the directory port, the
-# ports) and what the LDAP adapters share, built as on Linux.
-include(${PROJECT_SOURCE_DIR}/cmake/modules.cmake)
-tavlevagt_layer(text text)
-tavlevagt_layer(directory directory)
-tavlevagt_layer(ports ports)
-set(TAVLEVAGT_ADAPTER_BASE ports)
-add_subdirectory(src/platform/ldap)
-
-add_subdirectory(src/platform/windows)
-if(TAVLEVAGT_TESTS)
-  add_subdirectory(tests/windows)
 endif()

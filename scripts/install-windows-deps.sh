@@ -11,4 +11,4 @@ SUDO=""
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 \
-  libgtest-dev libgmock-dev cmake ccache openssl python3 >/dev/null
+  libgtest-dev libgmock-dev cmake ccache openssl python3 zip unzip >/dev/null

@@ -2,8 +2,9 @@
 # Builds the test build (sanitizers on) and runs every test tier: unit,
 # scenario, and the integration tests that start their own Samba AD domain
 # controller and HTTPS job server; then, when no arguments limit the run,
-# the package test (scripts/package-test.sh) and the Windows adapters,
-# cross-built with mingw-w64 and tested under Wine (scripts/build-windows.sh).
+# the package test (scripts/package-test.sh) and the Windows program,
+# cross-built with mingw-w64, with its unit, scenario, adapter, service and
+# zip tests under Wine (scripts/build-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/check-layers.sh

@@ -10,6 +10,7 @@
 #include "password/password_jobs.h"
 #include "platform/app/directory_choice.h"
 #include "platform/curl/curl_http_client.h"
+#include "platform/ldap/ldap_directory.h"
 #include "platform/posix/key_files.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_local_files.h"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   tv::KeyFiles keys(configRoot);
   tv::CurlHttpClient http;
   tv::JobServerClient jobServer;
-  tv::DirectoryChoice directory;
+  tv::DirectoryChoice directory(tv::openLdapDirectory);
 
   tv::SystemdServiceHost::Options hostOptions;
   hostOptions.unitFolder = unitFolder;

@@ -4,6 +4,7 @@
 
 #include "jobdata/job_reader.h"
 #include "ports/local_files.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv {
@@ -17,7 +18,7 @@ SystemError appendBytes(Runtime& rt, const std::string& path, const std::string&
     if (o.file == nullptr) return o.error ? o.error : systemError(std::errc::io_error);
     f = o.file;
   } else {
-    f = std::fopen(path.c_str(), "a+");
+    f = openFile(path, "a+");
   }
   if (f == nullptr) {
     const SystemError error = lastCLibraryError();

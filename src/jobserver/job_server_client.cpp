@@ -163,7 +163,7 @@ void JobServerClient::saveJob(Runtime& rt, const std::string& fileName,
     error = o.error;
   } else {
     partPath = stem + "tmp";
-    f = std::fopen(partPath.c_str(), "wbx");
+    f = openFile(partPath, "wx");
     if (f == nullptr) error = lastCLibraryError();
   }
   if (f == nullptr) {

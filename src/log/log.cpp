@@ -158,7 +158,7 @@ std::FILE* Log::openForAppend(const std::string& path, SystemError& error) const
     error = o.error;
     return o.file;
   }
-  std::FILE* f = std::fopen(path.c_str(), "a+");
+  std::FILE* f = openFile(path, "a+");
   if (f == nullptr) error = lastCLibraryError();
   return f;
 }

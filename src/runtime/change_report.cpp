@@ -108,7 +108,7 @@ void ChangeReport::begin(const std::string& path, LocalFiles* files) {
     open.file = o.file;
     error = o.error;
   } else {
-    open.file = std::fopen(path.c_str(), "wb");
+    open.file = openFile(path, "w");
     if (open.file == nullptr) error = lastCLibraryError();
   }
   if (open.file != nullptr && std::fwrite(kChangeReportHeader.data(), 1, kChangeReportHeader.size(),

@@ -38,7 +38,7 @@ bool markResumed(Runtime& rt, const std::string& mark) {
     LocalFiles::Opened o = rt.ports.localFiles->openAppend(rt.dataPath(mark));
     if (o.file != nullptr) std::fclose(o.file);
     error = o.error;
-  } else if (std::FILE* f = std::fopen(rt.dataPath(mark).c_str(), "a"); f != nullptr) {
+  } else if (std::FILE* f = openFile(rt.dataPath(mark), "a"); f != nullptr) {
     std::fclose(f);
   } else {
     error = lastCLibraryError();

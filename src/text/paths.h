@@ -5,6 +5,7 @@
 // the file system, comes back from it or is printed passes through here.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ inline constexpr char kPathSeparator =
 
 // The UTF-8 text of a path, for the log and for comparing names.
 [[nodiscard]] std::string utf8FromPath(const std::filesystem::path& path);
+
+// std::fopen of a UTF-8 path, always in binary mode (the bytes written are the
+// bytes in the file, on every platform). mode is "r", "w", "a" or "wx" with
+// an optional "+"; "x" fails when the file exists. Null with errno set when
+// the file cannot be opened.
+[[nodiscard]] std::FILE* openFile(std::string_view utf8Path, const char* mode);
 
 // name below folder: the folder's text, the separator and the name, as they
 // stand. A name that begins with a separator stays below the folder too.

@@ -1,5 +1,6 @@
 #include "text/text.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace tv {
@@ -257,6 +258,24 @@ std::string format(const char* fmt, ...) {
   std::string out = vformat(fmt, args);
   va_end(args);
   return out;
+}
+
+std::tm utcCalendar(std::time_t t) {
+  using namespace std::chrono;
+  const sys_seconds at{seconds{static_cast<long long>(t)}};
+  const sys_days day = floor<days>(at);
+  const year_month_day ymd{day};
+  const hh_mm_ss<seconds> hms{at - day};
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(ymd.year()) - 1900;
+  tm.tm_mon = static_cast<int>(static_cast<unsigned>(ymd.month())) - 1;
+  tm.tm_mday = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  tm.tm_hour = static_cast<int>(hms.hours().count());
+  tm.tm_min = static_cast<int>(hms.minutes().count());
+  tm.tm_sec = static_cast<int>(hms.seconds().count());
+  tm.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+  tm.tm_yday = static_cast<int>((day - sys_days{ymd.year() / January / 1}).count());
+  return tm;
 }
 
 }  // namespace tv

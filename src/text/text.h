@@ -6,6 +6,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,5 +77,9 @@ void appendUtf8(std::string& out, char32_t cp);
 // printf into a std::string, any length.
 [[nodiscard]] std::string format(const char* fmt, ...) TV_PRINTF_FORMAT(1, 2);
 [[nodiscard]] std::string vformat(const char* fmt, va_list args);
+
+// The broken-down UTC time of t (tm_isdst 0), computed here: the C library's
+// thread-safe call for it is not the same on every platform.
+[[nodiscard]] std::tm utcCalendar(std::time_t t);
 
 }  // namespace tv

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ports/clock.h"
+#include "text/text.h"
 
 namespace tv::test {
 
@@ -19,11 +20,7 @@ class FakeClock : public Clock {
   std::vector<long long> stopWaits;  // every wait for a stop, in ms
   bool woken = false;                // set by wake(): every later wait returns false
   std::time_t now() const override { return t; }
-  std::tm localTime(std::time_t v) const override {
-    std::tm tm{};
-    gmtime_r(&v, &tm);
-    return tm;
-  }
+  std::tm localTime(std::time_t v) const override { return utcCalendar(v); }
   void sleepFor(std::chrono::milliseconds ms) override {
     sleeps.push_back(ms.count());
     t += static_cast<std::time_t>(ms.count() / 1000);

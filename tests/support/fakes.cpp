@@ -43,6 +43,19 @@ std::string TempFolder::read(const std::string& name) const {
   return s.str();
 }
 
+std::string CapturedStream::text() const {
+  std::string text;
+  if (stream_ == nullptr) return text;
+  std::fflush(stream_);
+  const long end = std::ftell(stream_);
+  std::rewind(stream_);
+  char buf[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, stream_)) > 0) text.append(buf, n);
+  std::fseek(stream_, end, SEEK_SET);
+  return text;
+}
+
 std::string LogFixture::text() const {
   return cp1252ToUtf8(folder.read("Tavlevagt.log"));
 }

@@ -3,6 +3,7 @@
 // recording directory store, a system-information stand-in and a temp folder.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -113,6 +114,24 @@ class TempFolder {
 
  private:
   std::string path_;
+};
+
+// A stream a test hands to code that writes to a FILE*, read back as text:
+// a temporary file, as not every C library can write into memory.
+class CapturedStream {
+ public:
+  CapturedStream() : stream_(std::tmpfile()) {}
+  ~CapturedStream() {
+    if (stream_ != nullptr) std::fclose(stream_);
+  }
+  CapturedStream(const CapturedStream&) = delete;
+  CapturedStream& operator=(const CapturedStream&) = delete;
+  [[nodiscard]] std::FILE* get() const { return stream_; }
+  // Everything written so far.
+  [[nodiscard]] std::string text() const;
+
+ private:
+  std::FILE* stream_;
 };
 
 // A log over a temp folder with a fake clock, open for the test's lifetime.

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/windows/command_line.h"
 #include "platform/windows/wide.h"
@@ -148,6 +149,87 @@ TEST(WindowsProcessRunner, ABatchFileGetsItsArgumentsWithoutRunningThem) {
     EXPECT_EQ(refused.startError, ERROR_INVALID_PARAMETER) << bad;
   }
   EXPECT_EQ(lines(readFile(dir.file("seen.txt"))).size(), 2u);
+}
+
+TEST(WindowsProcessRunner, TheOutputIsTheFirst64KiBAndTheProgramIsNeverBlocked) {
+  TempDir dir;
+  WindowsProcessRunner runner;
+  struct Case {
+    std::string option;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"--print=UNI-login \xC3\xA6\xC3\xB8\xC3\xA5\r\n", "UNI-login \xC3\xA6\xC3\xB8\xC3\xA5\r\n"},
+      {"--print-bytes=0", ""},
+      {"--print-bytes=65536", std::string(65536, 'x')},
+      // Far more than a pipe holds: the rest is read and dropped.
+      {"--print-bytes=300000", std::string(65536, 'x')},
+  };
+  for (const Case& c : cases) {
+    std::string output = "left over";
+    const ProcessResult r =
+        runner.runForOutput({kProbe, dir.file("report"), "4", c.option}, output);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.exitCode, 4u) << c.option;
+    EXPECT_EQ(r.waitResult, kWaitObject0);
+    EXPECT_FALSE(r.endedAfterStop);
+    EXPECT_EQ(output, c.output) << c.option;
+  }
+  std::string output = "left over";
+  const ProcessResult missing = runner.runForOutput({dir.file("missing.exe")}, output);
+  EXPECT_FALSE(missing.started);
+  EXPECT_EQ(missing.startError, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(output, "");
+}
+
+TEST(WindowsProcessRunner, AStopEndsTheWholeTreeAfterTheGraceAndOnlyThen) {
+  TempDir dir;
+  WindowsProcessRunner runner;
+  // A program that starts a sleeper of its own and then sleeps too, with its
+  // output read: the read can only end when the whole tree is gone.
+  ProcessResult hung;
+  std::string output;
+  std::thread first([&] {
+    hung = runner.runForOutput({kProbe, dir.file("report"), "0",
+                                "--spawn-sleeper=" + dir.file("sleeper"), "--sleep=60000"},
+                               output);
+  });
+  std::string child;
+  ASSERT_TRUE(wintest::waitFor(
+      [&] {
+        const std::vector<std::string> c = field(readFile(dir.file("report")), "child=");
+        if (!c.empty()) child = c[0];
+        return !child.empty();
+      },
+      60));
+
+  // While it runs, another program with output starts and ends on its own:
+  // it did not get the first one's pipe, nor the first one its.
+  std::string quick;
+  const ProcessResult other =
+      runner.runForOutput({kProbe, dir.file("other"), "0", "--print=ok"}, quick);
+  EXPECT_TRUE(other.started);
+  EXPECT_EQ(quick, "ok");
+  EXPECT_FALSE(other.endedAfterStop);
+
+  HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(child)));
+  ASSERT_NE(grandchild, nullptr);
+  EXPECT_EQ(WaitForSingleObject(grandchild, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  runner.endAfterStop(std::chrono::milliseconds(300));
+  // A program started after the stop gets its own grace, and one that ends
+  // within it is not touched.
+  const ProcessResult after = runner.run({kProbe, dir.file("after"), "6"}, "");
+  EXPECT_TRUE(after.started);
+  EXPECT_EQ(after.exitCode, 6u);
+  EXPECT_FALSE(after.endedAfterStop);
+
+  first.join();
+  EXPECT_TRUE(hung.started);
+  EXPECT_TRUE(hung.endedAfterStop);
+  EXPECT_EQ(hung.exitCode, 1u);
+  EXPECT_EQ(WaitForSingleObject(grandchild, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(grandchild);
 }
 
 }  // namespace

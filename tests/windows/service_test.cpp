@@ -78,7 +78,7 @@ TEST_F(ServiceHostTest, InstallStartStopAndRemoveUnderTheServiceManager) {
 
   const Config c = config(kName);
   EXPECT_EQ(c.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
-  EXPECT_EQ(c.start, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(c.start, static_cast<DWORD>(SERVICE_DEMAND_START));
   EXPECT_EQ(c.errorControl, static_cast<DWORD>(SERVICE_ERROR_IGNORE));
   EXPECT_EQ(c.binary, *commandLine(options.command));
   EXPECT_EQ(c.account, "LocalSystem");

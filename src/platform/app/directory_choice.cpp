@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "config/ini_file.h"
-#include "platform/ldap/ldap_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/local_files.h"
 #include "runtime/data_folder.h"
@@ -30,9 +29,14 @@ void DirectoryChoice::open(Runtime& rt) {
   identification_ = ini.get("Tavlevagt", "BrugerIdentifikation", "-", 49);
   memory_ = nullptr;
   directory_.reset();
-  snapshot_ = connection.LdapServer.empty();
+  snapshot_ = connection.LdapServer.empty() && !(openLdap_ && serverless_ && serverless_());
   if (!snapshot_) {
-    directory_ = openLdapDirectory(connection, rt.log);
+    if (openLdap_) {
+      directory_ = openLdap_(connection, rt.log);
+    } else {
+      rt.log.message(1, "** Fejl: Denne udgave af Tavlevagt kan ikke forbinde til LdapServer %s\n",
+                     connection.LdapServer.c_str());
+    }
   } else {
     snapshotPath_ = rt.dataPath("directory.ldif");
     Status st{false, describe(SystemError())};

@@ -1,7 +1,8 @@
 // The directory the program works on. With a server in the settings' [LDAP]
 // section it is that domain controller; without one it is the snapshot
 // "directory.ldif" in the data folder, held in memory, so a school can
-// rehearse a job offline.
+// rehearse a job offline. The LDAP adapter is the platform's: the wiring
+// hands its opener in, so the choice itself is the same everywhere.
 //
 // As the directory store of the runtime it keeps the snapshot and the file
 // in step: a unit of work (one sync or password job) starts from the file as
@@ -17,8 +18,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "directory/directory.h"
+#include "platform/ldap/ldap_directory.h"
 #include "ports/directory_store.h"
 #include "runtime/runtime.h"
 
@@ -28,6 +31,16 @@ class MemoryDirectory;
 
 class DirectoryChoice : public DirectoryStore {
  public:
+  // openLdapDirectory or the platform's equivalent; a build without one
+  // refuses an [LDAP] server with an error line.
+  using LdapOpener = std::function<std::unique_ptr<Directory>(const LdapSettings&, LogSink&)>;
+  // Whether the platform finds a directory server by itself, without a
+  // server in the settings (a Windows machine in a domain). Without it, or
+  // when it finds none, no configured server means the snapshot.
+  using ServerlessProbe = std::function<bool()>;
+  explicit DirectoryChoice(LdapOpener openLdap = {}, ServerlessProbe serverless = {})
+      : openLdap_(std::move(openLdap)), serverless_(std::move(serverless)) {}
+
   // Opens the directory the settings file of rt's data folder names, makes
   // it rt.ports.directory (null when it cannot be opened, after an error
   // line) and this object rt.ports.store. Call before the settings load,
@@ -49,6 +62,8 @@ class DirectoryChoice : public DirectoryStore {
   Status write();
   [[nodiscard]] std::string describe(const SystemError& error) const;
 
+  LdapOpener openLdap_;
+  ServerlessProbe serverless_;
   Runtime* rt_ = nullptr;
   std::unique_ptr<Directory> directory_;
   MemoryDirectory* memory_ = nullptr;

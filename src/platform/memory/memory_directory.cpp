@@ -372,7 +372,7 @@ std::unique_ptr<MemoryDirectory> openMemoryDirectory(const std::string& path,
                                                      std::string* error) {
   auto dir = std::make_unique<MemoryDirectory>(options);
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return dir;
+  if (!std::filesystem::exists(pathFromUtf8(path), ec)) return dir;
   std::ifstream in(pathFromUtf8(path), std::ios::binary);
   if (!in) {
     if (error) *error = path + ": cannot be read";
@@ -393,21 +393,21 @@ bool saveMemoryDirectory(const MemoryDirectory& directory, const std::string& pa
   const std::string text = directory.saveLdif();
   const std::string temp = path + ".tmp";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(temp), std::ios::binary | std::ios::trunc);
     out << text;
     out.flush();
     if (!out) {
       if (error) *error = temp + ": cannot be written";
       std::error_code ec;
-      std::filesystem::remove(temp, ec);
+      std::filesystem::remove(pathFromUtf8(temp), ec);
       return false;
     }
   }
   std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
+  std::filesystem::rename(pathFromUtf8(temp), pathFromUtf8(path), ec);
   if (ec) {
     if (error) *error = path + ": " + ec.message();
-    std::filesystem::remove(temp, ec);
+    std::filesystem::remove(pathFromUtf8(temp), ec);
     return false;
   }
   return true;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -166,8 +165,7 @@ inline std::string parentKeyOf(std::string_view key) {
 }
 
 inline std::string generalizedTime(std::time_t t) {
-  std::tm tm{};
-  gmtime_r(&t, &tm);
+  const std::tm tm = utcCalendar(t);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d.0Z", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);

@@ -2,8 +2,9 @@
 // its own service, ask whether it runs, run the process as the service, and
 // tell the manager about state changes. Results are Win32 error codes.
 //
-// -i creates the service to start automatically as LocalSystem (own process,
-// errors ignored) with the command line of Options::command. Running as the
+// -i creates the service to be started on demand as LocalSystem (own
+// process, errors ignored) with the command line of Options::command; the
+// admin makes it start with Windows ("sc config Tavlevagt start= auto"). Running as the
 // service connects to the manager with StartServiceCtrlDispatcherW; started
 // outside the manager that call fails with 1063
 // (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), which the caller logs.
@@ -38,7 +39,7 @@ class WindowsServiceHost : public ServiceHost {
     std::string name = "Tavlevagt";
     std::string displayName = "Tavlevagt";
     std::vector<std::string> command;  // the installed executable and its arguments
-    DWORD startType = SERVICE_AUTO_START;
+    DWORD startType = SERVICE_DEMAND_START;
   };
   explicit WindowsServiceHost(Options options);
   ~WindowsServiceHost() override;

@@ -54,17 +54,29 @@ std::wstring cmdExe() {
   return std::wstring(dir, n) + L"\\cmd.exe";
 }
 
+constexpr std::size_t kOutputBytes = 65536;
+
 class Handle {
  public:
   explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
+  ~Handle() { close(); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      close();
+      h_ = other.h_;
+      other.h_ = nullptr;
+    }
+    return *this;
+  }
   [[nodiscard]] HANDLE get() const { return h_; }
 
  private:
+  void close() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    h_ = nullptr;
+  }
   HANDLE h_;
 };
 
@@ -87,8 +99,28 @@ std::optional<std::string> batchCommandLine(const std::string& script,
   return line + "\"";
 }
 
+WindowsProcessRunner::~WindowsProcessRunner() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  if (watchdog_.joinable()) watchdog_.join();
+}
+
 ProcessResult WindowsProcessRunner::run(const std::vector<std::string>& argv,
                                         const std::string& cwd) {
+  return start(argv, cwd, nullptr);
+}
+
+ProcessResult WindowsProcessRunner::runForOutput(const std::vector<std::string>& argv,
+                                                 std::string& output) {
+  output.clear();
+  return start(argv, "", &output);
+}
+
+ProcessResult WindowsProcessRunner::start(const std::vector<std::string>& argv,
+                                          const std::string& cwd, std::string* output) {
   ProcessResult result;
   if (argv.empty() || argv[0].empty()) {
     result.startError = ERROR_FILE_NOT_FOUND;
@@ -121,33 +153,159 @@ ProcessResult WindowsProcessRunner::run(const std::vector<std::string>& argv,
   std::wstring wline = toWide(*line);
   wline.push_back(L'\0');
 
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
-  si.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), wline.data(), nullptr,
-                      nullptr, FALSE, 0, nullptr, wcwd.empty() ? nullptr : wcwd.c_str(), &si,
-                      &pi)) {
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof si;
+  si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
+  si.StartupInfo.wShowWindow = SW_HIDE;
+  DWORD flags = CREATE_SUSPENDED;
+
+  // The pipe for the output: our end is never inheritable, the program's end
+  // only in the copy made for it below.
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (output != nullptr && !CreatePipe(&readEnd, &writeEnd, nullptr, 0)) {
     result.startError = static_cast<int>(GetLastError());
     return result;
   }
+  Handle reader(readEnd);
+  Handle writer(writeEnd);
+  Handle job(CreateJobObjectW(nullptr, nullptr));
+
+  PROCESS_INFORMATION pi{};
+  BOOL created = FALSE;
+  DWORD startError = 0;
+  std::uint64_t id = 0;
+  {
+    // Inheritable handles exist only inside this lock, and every start of
+    // this runner takes it, so no other program of ours can inherit them.
+    static std::mutex inheriting;
+    std::lock_guard inheritLock(inheriting);
+    std::lock_guard lock(mutex_);
+    HANDLE childOut = nullptr;
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    std::vector<char> attributes;
+    bool inherit = false;
+    if (output != nullptr) {
+      SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+      nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &sa, OPEN_EXISTING, 0, nullptr);
+      if (nul == INVALID_HANDLE_VALUE ||
+          !DuplicateHandle(GetCurrentProcess(), writeEnd, GetCurrentProcess(), &childOut, 0, TRUE,
+                           DUPLICATE_SAME_ACCESS)) {
+        startError = GetLastError();
+      } else {
+        HANDLE list[2] = {nul, childOut};
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributes.resize(size);
+        si.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (!InitializeProcThreadAttributeList(si.lpAttributeList, 1, 0, &size) ||
+            !UpdateProcThreadAttribute(si.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                       list, sizeof list, nullptr, nullptr)) {
+          startError = GetLastError();
+          si.lpAttributeList = nullptr;
+        } else {
+          flags |= EXTENDED_STARTUPINFO_PRESENT;
+          si.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+          si.StartupInfo.hStdInput = nul;
+          si.StartupInfo.hStdOutput = childOut;
+          si.StartupInfo.hStdError = nul;
+          inherit = true;
+        }
+      }
+    }
+    if (startError == 0) {
+      created = CreateProcessW(application.empty() ? nullptr : application.c_str(), wline.data(),
+                               nullptr, nullptr, inherit, flags, nullptr,
+                               wcwd.empty() ? nullptr : wcwd.c_str(), &si.StartupInfo, &pi);
+      if (!created) startError = GetLastError();
+    }
+    if (si.lpAttributeList != nullptr) DeleteProcThreadAttributeList(si.lpAttributeList);
+    if (childOut != nullptr) CloseHandle(childOut);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (created) {
+      // In its job before its first instruction, so nothing it starts can
+      // escape the job. Where the job cannot be had, the program alone is
+      // ended after a stop.
+      HANDLE jobHandle = job.get();
+      if (jobHandle == nullptr || !AssignProcessToJobObject(jobHandle, pi.hProcess)) {
+        jobHandle = nullptr;
+      }
+      id = ++nextChild_;
+      children_[id] = Child{jobHandle, pi.hProcess, Clock::now(), false};
+      ResumeThread(pi.hThread);
+      CloseHandle(pi.hThread);
+    }
+  }
+  writer = Handle(nullptr);  // the program holds the only write end now
+  if (!created) {
+    result.startError = static_cast<int>(startError);
+    return result;
+  }
+  changed_.notify_all();
   Handle process(pi.hProcess);
-  CloseHandle(pi.hThread);
   result.started = true;
+
+  if (output != nullptr) {
+    char buf[4096];
+    DWORD n = 0;
+    // Ends when every holder of the write end is gone: the program and
+    // whatever it handed the pipe to, or the job the watchdog ended.
+    while (ReadFile(reader.get(), buf, sizeof buf, &n, nullptr) && n > 0) {
+      const std::size_t room = kOutputBytes - std::min(kOutputBytes, output->size());
+      output->append(buf, std::min(room, static_cast<std::size_t>(n)));
+    }
+  }
   result.waitResult = WaitForSingleObject(process.get(), INFINITE);
   DWORD code = kStillActive;
   if (!GetExitCodeProcess(process.get(), &code)) code = kStillActive;
   result.exitCode = code;
+  {
+    std::lock_guard lock(mutex_);
+    result.endedAfterStop = children_[id].ended;
+    children_.erase(id);
+  }
+  changed_.notify_all();
   return result;
 }
 
-ProcessResult WindowsProcessRunner::runForOutput(const std::vector<std::string>&, std::string&) {
-  ProcessResult result;
-  result.startError = ERROR_CALL_NOT_IMPLEMENTED;
-  return result;
+void WindowsProcessRunner::endAfterStop(std::chrono::milliseconds grace) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!stopAt_) {
+      stopAt_ = Clock::now();
+      grace_ = grace;
+    }
+    if (!watchdog_.joinable()) watchdog_ = std::thread([this] { watch(); });
+  }
+  changed_.notify_all();
 }
 
-void WindowsProcessRunner::endAfterStop(std::chrono::milliseconds) {}
+void WindowsProcessRunner::watch() {
+  std::unique_lock lock(mutex_);
+  while (!closing_) {
+    const Clock::time_point now = Clock::now();
+    std::optional<Clock::time_point> next;
+    for (auto& [id, child] : children_) {
+      if (child.ended) continue;
+      const Clock::time_point deadline = std::max(*stopAt_, child.started) + grace_;
+      if (deadline <= now) {
+        if (child.job != nullptr) {
+          TerminateJobObject(child.job, 1);
+        } else {
+          TerminateProcess(child.process, 1);
+        }
+        child.ended = true;
+      } else if (!next || deadline < *next) {
+        next = deadline;
+      }
+    }
+    if (next) {
+      changed_.wait_until(lock, *next);
+    } else {
+      changed_.wait(lock);
+    }
+  }
+}
 
 }  // namespace tv::win

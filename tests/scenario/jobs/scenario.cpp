@@ -15,6 +15,7 @@
 #include "service/job_dispatch.h"
 #include "support/fakes.h"
 #include "text/cipher.h"
+#include "text/paths.h"
 #include "text/text.h"
 
 namespace tv::test {
@@ -32,6 +33,23 @@ ScenarioBackend memoryBackend() {
   b.snapshot = [](Directory& d) { return dynamic_cast<MemoryDirectory&>(d).saveLdif(); };
   return b;
 }
+
+namespace {
+
+// The temp folder as "<datamappe>", with the platform's separator after it
+// written as "/", so one expected text serves every platform.
+std::string withFolderName(std::string text, const std::string& folder) {
+  const std::string joined = folder + kPathSeparator;
+  for (std::size_t p; (p = text.find(joined)) != std::string::npos;) {
+    text.replace(p, joined.size(), "<datamappe>/");
+  }
+  for (std::size_t p; (p = text.find(folder)) != std::string::npos;) {
+    text.replace(p, folder.size(), "<datamappe>");
+  }
+  return text;
+}
+
+}  // namespace
 
 ScenarioOutcome runScenario(const std::string& src) {
   return runScenario(src, memoryBackend());
@@ -73,17 +91,13 @@ ScenarioOutcome runScenario(const std::string& src, const ScenarioBackend& backe
   out.jobs = runCycle(rt, [](Runtime& r, const std::string& file) { handleSyncFile(r, file); });
   // The temp folder and the build time differ from run to run.
   out.log = cp1252ToUtf8(folder.read("Tavlevagt.log"));
-  for (std::size_t p; (p = out.log.find(folder.path())) != std::string::npos;) {
-    out.log.replace(p, folder.path().size(), "<datamappe>");
-  }
+  out.log = withFolderName(out.log, folder.path());
   out.log = std::regex_replace(out.log, std::regex(R"(\(x64 \w{3} [ \d]\d \d{4} \d\d:\d\d:\d\d\))"),
                                "(x64 <bygget>)");
   for (const std::string& name : findFiles(folder.path(), "", kChangeReportSuffix)) {
     out.report += folder.read(name);
   }
-  for (std::size_t p; (p = out.report.find(folder.path())) != std::string::npos;) {
-    out.report.replace(p, folder.path().size(), "<datamappe>");
-  }
+  out.report = withFolderName(out.report, folder.path());
   out.directory = backend.snapshot(*directory);
   return out;
 }

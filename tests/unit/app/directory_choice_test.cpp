@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "password/password_jobs.h"
+#include "platform/memory/memory_directory.h"
 #include "platform/posix/posix_local_files.h"
 #include "support/fakes.h"
 #include "text/cipher.h"
@@ -250,23 +251,63 @@ TEST_F(Choice, APasswordJobsChangesReachTheSnapshot) {
   EXPECT_EQ(saved.find("lockoutTime: 132999000000000000"), std::string::npos) << saved;
 }
 
-TEST_F(Choice, AServerInTheSettingsIsUsedInsteadOfTheSnapshot) {
+TEST_F(Choice, AServerInTheSettingsGoesToThePlatformsLdapOpener) {
   logs.folder.write("directory.ldif", kSnapshot);
-  // A port nothing listens on: the adapter is chosen all the same, and
-  // reports the server as down when it is used.
   logs.folder.write("Tavlevagt.ini",
-                    "[LDAP]\r\nLdapServer=ldap://127.0.0.1:9\r\nLdapBind=simple\r\n"
-                    "LdapBindName=x\r\nLdapPasswordFile=" +
-                        logs.folder.file("pw") + "\r\n");
-  logs.folder.write("pw", "secret");
-  choice.open(rt);
-  EXPECT_FALSE(choice.usesSnapshot());
-  ASSERT_NE(rt.ports.directory, nullptr);
-  EXPECT_EQ(rt.ports.directory->bind("LDAP://RootDSE").hr, kServerDown);
+                    "[LDAP]\r\nLdapServer=ldap://dc1.skole.test\r\nLdapBind=Simple\r\n"
+                    "LdapBindName=x\r\nLdapPasswordFile=pw\r\nLdapStartTls=ja\r\n");
+  std::vector<LdapSettings> asked;
+  MemoryDirectory* server = nullptr;
+  DirectoryChoice ldap([&](const LdapSettings& settings, LogSink&) -> std::unique_ptr<Directory> {
+    asked.push_back(settings);
+    auto dc = std::make_unique<MemoryDirectory>();
+    server = dc.get();
+    return dc;
+  });
+  ldap.open(rt);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].LdapServer, "ldap://dc1.skole.test");
+  EXPECT_EQ(asked[0].LdapBind, "simple");
+  EXPECT_EQ(asked[0].LdapBindName, "x");
+  EXPECT_EQ(asked[0].LdapPasswordFile, "pw");
+  EXPECT_TRUE(asked[0].LdapStartTls);
+  EXPECT_FALSE(ldap.usesSnapshot());
+  EXPECT_EQ(rt.ports.directory, server);
   // A domain controller keeps its own changes: nothing to load or write.
-  EXPECT_TRUE(choice.acquire().ok);
-  EXPECT_TRUE(choice.release().ok);
+  EXPECT_TRUE(ldap.acquire().ok);
+  EXPECT_TRUE(ldap.release().ok);
   EXPECT_EQ(snapshot(), kSnapshot);
+
+  // A build without an LDAP adapter says so and works on no directory.
+  choice.open(rt);
+  EXPECT_EQ(rt.ports.directory, nullptr);
+  EXPECT_FALSE(choice.acquire().ok);
+  EXPECT_NE(logs.text().find("kan ikke forbinde til LdapServer ldap://dc1.skole.test"),
+            std::string::npos)
+      << logs.text();
+  EXPECT_EQ(snapshot(), kSnapshot);
+}
+
+TEST_F(Choice, WithoutAServerTheLdapOpenerIsUsedOnlyWhenThePlatformFindsOne) {
+  logs.folder.write("directory.ldif", kSnapshot);
+  logs.folder.write("Tavlevagt.ini", "[Tavlevagt]\r\nIDrift=Ja\r\n");
+  for (const bool inDomain : {true, false}) {
+    SCOPED_TRACE(inDomain ? "in a domain" : "outside a domain");
+    std::vector<LdapSettings> asked;
+    DirectoryChoice d(
+        [&](const LdapSettings& settings, LogSink&) -> std::unique_ptr<Directory> {
+          asked.push_back(settings);
+          return std::make_unique<MemoryDirectory>();
+        },
+        [&] { return inDomain; });
+    d.open(rt);
+    EXPECT_EQ(d.usesSnapshot(), !inDomain);
+    ASSERT_EQ(asked.size(), inDomain ? 1u : 0u);
+    if (inDomain) {
+      EXPECT_EQ(asked[0].LdapServer, "");
+    }
+    EXPECT_NE(rt.ports.directory, nullptr);
+  }
 }
 
 }  // namespace

@@ -236,18 +236,14 @@ TEST_F(ServiceMain, DebugRunsOneCycleInTheKeysDataFolder) {
 }
 
 TEST_F(ServiceMain, AtATerminalOnlyTheUsageIsShown) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buffer, &size);
+  test::CapturedStream out;
   log.setConsole(true);
   EntryHooks hooks;
-  hooks.usageStream = out;
+  hooks.usageStream = out.get();
   int loads = 0;
   hooks.loadSettings = [&](Runtime&) { return ++loads; };
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-x"}), hooks), 0);
-  std::fclose(out);
-  EXPECT_EQ(std::string(buffer, size), usageText());
-  std::free(buffer);
+  EXPECT_EQ(out.text(), usageText());
   EXPECT_EQ(loads, 0);
   EXPECT_FALSE(host.served);
   EXPECT_TRUE(host.reported.empty());
@@ -285,21 +281,6 @@ TEST_F(ServiceMain, AFailedControlRegistrationEndsTheService) {
   EXPECT_TRUE(clock.stopWaits.empty());
   EXPECT_EQ(log.openCount(), 0u);
 }
-
-// The entry's standard error as a test sees it.
-struct ErrorStream {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* stream = open_memstream(&buffer, &size);
-  ~ErrorStream() {
-    std::fclose(stream);
-    std::free(buffer);
-  }
-  std::string text() {
-    std::fflush(stream);
-    return std::string(buffer, size);
-  }
-};
 
 TEST_F(ServiceMain, OutsideTheServiceManagerNothingRunsAndTheDispatcherErrorIsLogged) {
   keys.keys[kDataKey]["DataPath"] = {"DataPath", KeyValue::kExpandString, folder.path(), 0};
@@ -367,9 +348,9 @@ TEST_F(ServiceMain, ADataFolderThatCannotBeUsedEndsTheRunWithAnErrorAndExitCode1
     files.heldElsewhere = c.held;
     events.events.clear();
     host.control = nullptr;
-    ErrorStream err;
+    test::CapturedStream err;
     EntryHooks hooks;
-    hooks.errorStream = err.stream;
+    hooks.errorStream = err.get();
     int runs = 0;
     hooks.loadSettings = [&](Runtime&) { return ++runs; };
     hooks.handler = [&](Runtime&, const std::string&) { ++runs; };
@@ -395,9 +376,9 @@ TEST_F(ServiceMain, DebugEndsWithExitCode1AndTheReasonWhenAJobCouldNotBeDone) {
   RecordingStore store;
   store.acquired = {false, "Katalogfilen x kan ikke læses: line 3: \"attribute: value\" expected"};
   rt.ports.store = &store;
-  ErrorStream err;
+  test::CapturedStream err;
   EntryHooks hooks;
-  hooks.errorStream = err.stream;
+  hooks.errorStream = err.get();
   EXPECT_EQ(runEntry(rt, parseCommandLine({"-d"}), hooks), 1);
   EXPECT_EQ(folder.read("brovalt-7.dat"), "job");
   EXPECT_NE(err.text().find(store.acquired.why), std::string::npos) << err.text();

@@ -18,7 +18,9 @@ TEST(Paths, TextSurvivesTheWayToThePathAndBack) {
   for (const std::string& name : names) {
     const std::filesystem::path path = pathFromUtf8(name);
     EXPECT_EQ(utf8FromPath(path), name);
+#ifndef _WIN32
     EXPECT_EQ(path.native(), name);  // Linux keeps the bytes
+#endif
   }
 }
 

@@ -40,5 +40,27 @@ TEST(Text, SplitKeepsEmptyPieces) {
   EXPECT_EQ(trim("  x \r\n"), "x");
 }
 
+TEST(Text, UtcCalendarAcrossLeapDaysCenturiesAndBeforeTheEpoch) {
+  struct Case {
+    std::time_t t;
+    int year, mon, mday, hour, min, sec, wday, yday;
+  };
+  const Case cases[] = {
+      {0, 70, 0, 1, 0, 0, 0, 4, 0},
+      {-1, 69, 11, 31, 23, 59, 59, 3, 364},
+      {951782400, 100, 1, 29, 0, 0, 0, 2, 59},
+      {951868800, 100, 2, 1, 0, 0, 0, 3, 60},
+      {1655462572, 122, 5, 17, 10, 42, 52, 5, 167},
+      {4102444800, 200, 0, 1, 0, 0, 0, 5, 0},
+  };
+  for (const Case& c : cases) {
+    const std::tm tm = utcCalendar(c.t);
+    EXPECT_EQ((std::vector<int>{tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                                tm.tm_wday, tm.tm_yday, tm.tm_isdst}),
+              (std::vector<int>{c.year, c.mon, c.mday, c.hour, c.min, c.sec, c.wday, c.yday, 0}))
+        << c.t;
+  }
+}
+
 }  // namespace
 }  // namespace tv
