@@ -3,6 +3,7 @@
 #include "site_fixture.h"
 #include "sync/terminal_services.h"
 #include "sync/user_operations.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {
@@ -36,6 +37,30 @@ TEST(SaetAttribut, WritesOnlyWhatDiffersAndClearsOnlyWhatHasAValue) {
   EXPECT_EQ(s.value(dn, "company"), "Skolen");
   EXPECT_EQ(s.value(dn, "mobile"), "<none>");
   EXPECT_NE(s.value(dn, "uSNChanged"), usn);
+}
+
+TEST(SaetAttribut, PropertyNamesOfTheUserInterfaceMeanTheirStoredAttributes) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"FirstName", "givenName"},
+      {"firstname", "givenName"},
+      {"LASTNAME", "sn"},
+      {"OfficeLocations", "physicalDeliveryOfficeName"},
+      {"LoginScript", "scriptPath"},
+      {"givenName", "givenName"},
+      {"FirstNames", "FirstNames"},
+      {"FirstNam", "FirstNam"},
+      {"FïrstName", "FïrstName"},
+      {"", ""},
+  };
+  for (const auto& [property, stored] : cases) {
+    EXPECT_EQ(storedAttributeName(property), stored) << property;
+  }
+  Site s;
+  const std::string dn =
+      s.addUser("anbe", kElev, idFor("a"), AccountShape::marked("Autooprettet af ZEB (1)", false));
+  auto o = s.at(dn);
+  SaetAttribut(s.rt, "anbe", *o, "FIRSTNAME", "Anna");
+  EXPECT_EQ(s.value(dn, "givenName"), "Anna");
 }
 
 TEST(FieldMap, ExpressionsAndNamedFieldsGiveTheirValues) {
