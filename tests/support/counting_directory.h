@@ -3,12 +3,11 @@
 // container's child listing is one too), binds by path, commits (setInfo,
 // which also saves a created object) and the changes that act at once
 // (moves, deletes, passwords, member adds and removes, a batch of members
-// counting once), and the reads that
-// load an object's property cache. The cache follows the port's rules (see
-// DirObject): a bound object is read whole, a row-bound one holds the row's
-// attributes, a new one is never read, a saved add keeps what it wrote, and
-// every other commit or immediate change empties the cache; a read the cache
-// cannot answer costs one load.
+// counting once), and the reads that load an object's property cache. The
+// cache follows the port's rules (see DirObject): a bound object is read
+// whole, a row-bound one holds the row's attributes, a new one is never read,
+// queued values are read from the queue, and every commit or immediate change
+// empties the cache; a read the cache cannot answer costs one load.
 // The counts show whether a piece of directory work costs a fixed number of
 // searches or one per user. Everything is inline so a benchmark program can
 // use it without the test library.
@@ -129,15 +128,15 @@ class CountingDirectory : public Directory {
       return inner_->getInfo();
     }
     Hresult put(std::string_view attr, std::string_view value) override {
-      queue(attr, !value.empty());
+      queue(attr);
       return inner_->put(attr, value);
     }
     Hresult putAll(std::string_view attr, std::vector<std::string> values) override {
-      queue(attr, !values.empty());
+      queue(attr);
       return inner_->putAll(attr, std::move(values));
     }
     Hresult clear(std::string_view attr) override {
-      queue(attr, false);
+      queue(attr);
       return inner_->clear(attr);
     }
     Hresult setInfo() override {
@@ -149,7 +148,6 @@ class CountingDirectory : public Directory {
         drop();
       }
       queued_.clear();
-      written_.clear();
       return hr;
     }
     [[nodiscard]] DirResult<std::unique_ptr<DirObject>> create(std::string_view cls,
@@ -175,7 +173,7 @@ class CountingDirectory : public Directory {
     }
     Hresult setAccountDisabled(bool disabled) override {
       read("userAccountControl");
-      queue("userAccountControl", true);
+      queue("userAccountControl");
       return inner_->setAccountDisabled(disabled);
     }
     Hresult setPassword(std::string_view password) override {
@@ -184,7 +182,7 @@ class CountingDirectory : public Directory {
       return inner_->setPassword(password);
     }
     Hresult unlock() override {
-      queue("lockoutTime", true);
+      queue("lockoutTime");
       return inner_->unlock();
     }
     Hresult addMember(std::string_view memberPath) override {
@@ -224,10 +222,8 @@ class CountingDirectory : public Directory {
       ++owner_.loads_;
       cache_ = Cache::kWhole;
     }
-    void queue(std::string_view attr, bool hasValue) {
+    void queue(std::string_view attr) {
       if (!holds(queued_, attr)) queued_.emplace_back(attr);
-      std::erase_if(written_, [&](const std::string& n) { return asciiEqualsIgnoreCase(n, attr); });
-      if (hasValue) written_.emplace_back(attr);
     }
     void drop() {
       if (cache_ == Cache::kNew) return;
@@ -238,9 +234,8 @@ class CountingDirectory : public Directory {
     CountingDirectory& owner_;
     std::unique_ptr<DirObject> inner_;
     Cache cache_;
-    std::vector<std::string> cached_;   // attributes held without the whole entry
-    std::vector<std::string> queued_;   // attributes put since the last commit
-    std::vector<std::string> written_;  // of those, the ones with values
+    std::vector<std::string> cached_;  // attributes held without the whole entry
+    std::vector<std::string> queued_;  // attributes put since the last commit
   };
 
   DirResult<std::unique_ptr<DirObject>> wrap(DirResult<std::unique_ptr<DirObject>> r, Cache cache) {
