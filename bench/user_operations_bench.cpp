@@ -26,6 +26,8 @@
 #include "samba_bench.h"
 #include "support/fake_clock.h"
 #include "sync/sync_pass.h"
+#include "text/cipher.h"
+#include "text/text.h"
 
 namespace {
 
@@ -347,6 +349,67 @@ void BM_LiveCreatePassSamba(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(n) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LiveCreatePassSamba)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Creating n new pupils (group sync off) beside OpenLDAP's ldapadd adding
+// the same accounts, enabled and with their password, one add each, in the
+// same domain and the same run: ratio is the pass's rate over ldapadd's
+// (1.0: as fast). Both start from an empty OU=ZEB each time.
+void BM_SambaCreateVsLdapadd(benchmark::State& state) {
+  SambaBench bench("tavlevagt-bench-create-ldapadd");
+  if (std::string why = bench.unusable(); !why.empty()) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  const int n = static_cast<int>(state.range(0));
+  const std::string job = pupilJob(n);
+  const std::string elev = "OU=Elev,OU=ZEB," + bench.base;
+  std::string ldif;
+  for (int i = 0; i < n; ++i) {
+    const std::string cn = login(i);
+    ldif += "dn: CN=" + cn + "," + elev + "\nobjectClass: user\nsAMAccountName: " + cn +
+            "\nemployeeNumber: " + idOf(i) + "\ndescription: Autooprettet af ZEB (" +
+            std::to_string(1000 + i) +
+            ")\ngivenName: Fornavn\nsn: Efternavn\ndisplayName: Fornavn Efternavn\n"
+            "unicodePwd:: " +
+            tv::cipher::base64Encode(tv::toUtf16le("\"Kode1234x\"")) +
+            "\nuserAccountControl: 512\n\n";
+  }
+  const std::string file = (bench.folder / "create.ldif").string();
+  std::ofstream(file, std::ios::binary) << ldif;
+  double passSeconds = 0, ldapaddSeconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    emptyContainer(*bench.directory, "LDAP://OU=ZEB," + bench.base);
+    bench.ensureTree();
+    state.ResumeTiming();
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::size_t created = bench.pass(job).created;
+    const auto t1 = std::chrono::steady_clock::now();
+    state.PauseTiming();
+    if (created != static_cast<std::size_t>(n)) {
+      state.SkipWithError("not all created");
+      break;
+    }
+    emptyContainer(*bench.directory, "LDAP://OU=ZEB," + bench.base);
+    bench.ensureTree();
+    const auto a0 = std::chrono::steady_clock::now();
+    const int rc = tv::bench::runLdapTool(bench.dc, "ldapadd", {"-f", file});
+    const auto a1 = std::chrono::steady_clock::now();
+    if (rc != 0 || tv::bench::accountsIn(*bench.directory, "LDAP://" + elev) != n) {
+      state.SkipWithError("ldapadd did not add every account");
+      break;
+    }
+    state.ResumeTiming();
+    passSeconds += std::chrono::duration<double>(t1 - t0).count();
+    ldapaddSeconds += std::chrono::duration<double>(a1 - a0).count();
+  }
+  emptyContainer(*bench.directory, "LDAP://OU=ZEB," + bench.base);
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["pass_per_s"] = passSeconds > 0 ? n * runs / passSeconds : 0;
+  state.counters["ldapadd_per_s"] = ldapaddSeconds > 0 ? n * runs / ldapaddSeconds : 0;
+  state.counters["ratio"] = passSeconds > 0 ? ldapaddSeconds / passSeconds : 0;
+}
+BENCHMARK(BM_SambaCreateVsLdapadd)->Arg(500)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // A live pass over n matched pupils on the domain controller where nothing
 // has changed, beside a paged ldapsearch of the same accounts with the

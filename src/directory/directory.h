@@ -166,6 +166,20 @@ class DirObject {
   // Group membership, acting at once. Members are LDAP paths.
   virtual Hresult addMember(std::string_view memberPath) = 0;
   virtual Hresult removeMember(std::string_view memberPath) = 0;
+  // Several members added or removed in one change, all or nothing: when one
+  // value is refused (already a member, not a member, no such object) or the
+  // change as a whole is (too large, not allowed), no member changes and the
+  // directory's error is returned, so the caller can go through the members
+  // one at a time to learn which one. An empty list changes nothing and
+  // succeeds. A member must not be named twice in one list: directories
+  // differ there (Samba stores the value twice, AD refuses the change). A
+  // directory without such changes answers kENotImpl.
+  virtual Hresult addMembers(const std::vector<std::string>& memberPaths) {
+    return memberPaths.empty() ? kSOk : kENotImpl;
+  }
+  virtual Hresult removeMembers(const std::vector<std::string>& memberPaths) {
+    return memberPaths.empty() ? kSOk : kENotImpl;
+  }
   [[nodiscard]] virtual DirResult<std::vector<std::string>> members() = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "groups/group_membership.h"
 
+#include <unordered_set>
+
 #include "directory/escape.h"
 #include "groups/group_operations.h"
 #include "runtime/trim.h"
@@ -17,7 +19,108 @@ std::optional<std::string> readMarking(Runtime& rt, DirObject& group) {
   return std::nullopt;
 }
 
+// Every account of the domain, once: what the search for one login (cn or
+// sAMAccountName) would find, for every login at a time. Rows are taken as
+// that search takes them, the last match holding each key.
+void readPopulation(Runtime& rt, MembershipCache& cache) {
+  cache.populationRead = true;
+  constexpr int kPopulationPage = 500;
+  std::vector<std::string> columns = {"ADsPath", "sAMAccountName", "cn"};
+  for (const std::string& c : protectionColumns()) columns.push_back(c);
+  std::unordered_map<std::string, MembershipCache::Account> population;
+  const Hresult hr = rt.ports.directory->search(
+      "LDAP://" + rt.trim.defaultNamingContext, "(&(objectCategory=person)(objectClass=user))",
+      columns, SearchScope::kSubtree, kPopulationPage, [&](const SearchRow& row) {
+        const DirAttribute* sam = row.find("sAMAccountName");
+        const DirAttribute* ads = row.find("ADsPath");
+        const auto text = [](const DirAttribute* a) {
+          return a != nullptr && a->type == AdsType::kCaseIgnoreString;
+        };
+        if (!text(sam) || !text(ads)) return true;
+        MembershipCache::Account account{row.first("ADsPath"), accountProtection(row)};
+        if (const DirAttribute* cn = row.find("cn")) {
+          for (const std::string& v : cn->values) population[toLower(v)] = account;
+        }
+        for (const std::string& v : sam->values) population[toLower(v)] = account;
+        return true;
+      });
+  // A domain that cannot be read whole is searched login by login, which
+  // reports its own errors.
+  if (hr >= 0)
+    cache.population = std::move(population);
+  else
+    cache.readPopulation = false;
+}
+
 }  // namespace
+
+std::optional<std::string> knownMemberPath(const MembershipCache& cache, const std::string& login) {
+  if (auto it = cache.userPaths.find(login); it != cache.userPaths.end()) {
+    if (it->second.empty()) return std::nullopt;
+    return it->second;
+  }
+  if (cache.populationRead && cache.readPopulation) {
+    auto it = cache.population.find(toLower(login));
+    if (it != cache.population.end() && it->second.protection.empty()) return it->second.path;
+  }
+  return std::nullopt;
+}
+
+int addOneMember(Runtime& rt, DirObject& group, const std::string& name, const std::string& login,
+                 const std::string& groupList, const std::string& userPath) {
+  const auto report = [&](const ChangeResult& result) {
+    rt.recordChange(ChangeAction::kGroupAdd, login, {}, {}, name, result);
+  };
+  Hresult hr = group.addMember(userPath);
+  if (hr < 0 && (hr != kAlreadyExists || rt.settings.LogLevel > 0)) {
+    rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", login.c_str(),
+                         name.c_str());
+    report(ChangeResult::of(hr));
+    return 1;
+  }
+  if (hr = group.setInfo(); hr < 0) {
+    rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
+                   login.c_str(), name.c_str());
+    report(ChangeResult::of(hr));
+    return 1;
+  }
+  report(ChangeResult::done());
+  rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", login.c_str(), groupList.c_str());
+  return 0;
+}
+
+void addMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
+                        const std::vector<MemberToAdd>& members) {
+  for (std::size_t start = 0; start < members.size(); start += kMemberBatch) {
+    const std::size_t end = std::min(members.size(), start + kMemberBatch);
+    std::vector<std::string> paths;
+    paths.reserve(end - start);
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = start; i < end; ++i) {
+      paths.push_back(members[i].userPath);
+      seen.insert(asciiToLower(dnFromPath(members[i].userPath)));
+    }
+    // Two logins that name one account must meet the "already a member" of
+    // their own adds, which one change with the account twice would not give.
+    if (paths.size() > 1 && seen.size() == paths.size()) {
+      if (group.addMembers(paths) >= 0) {
+        for (std::size_t i = start; i < end; ++i) {
+          rt.recordChange(ChangeAction::kGroupAdd, members[i].login, {}, {}, name,
+                          ChangeResult::done());
+          rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", members[i].login.c_str(),
+                         members[i].groupList.c_str());
+        }
+        continue;
+      }
+    }
+    // Refused together (or one alone): each member on its own, so the one
+    // the directory refuses gets its error line and the others their line.
+    for (std::size_t i = start; i < end; ++i) {
+      (void)addOneMember(rt, group, name, members[i].login, members[i].groupList,
+                         members[i].userPath);
+    }
+  }
+}
 
 bool hasSystemMarking(Runtime& rt, DirObject& group) {
   auto marking = readMarking(rt, group);
@@ -33,8 +136,20 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
     return 0;
   }
   std::string userPath;
+  if (cache != nullptr && cache->readPopulation && !cache->populationRead) {
+    readPopulation(rt, *cache);
+  }
   if (cache != nullptr && cache->userPaths.count(login) != 0) {
     userPath = cache->userPaths.at(login);
+  } else if (cache != nullptr && cache->readPopulation) {
+    // The population read stands for the search of this login.
+    const auto it = cache->population.find(toLower(login));
+    if (it != cache->population.end() && !it->second.protection.empty()) {
+      refuseProtected(rt, "TilfoejGruppeMedlem", login, it->second.path, it->second.protection);
+      return 1;
+    }
+    if (it != cache->population.end()) userPath = it->second.path;
+    cache->userPaths.emplace(login, userPath);
   } else {
     // Only the path is wanted: reading the account as well would cost a
     // second round trip per pupil on a school's first sync.
@@ -106,22 +221,7 @@ int TilfoejGruppeMedlem(Runtime& rt, const std::string& login, const std::string
       group = bound.get();
       if (cache != nullptr) cache->groups.emplace(name, std::move(bound));
     }
-    Hresult hr = group->addMember(userPath);
-    if (hr < 0 && (hr != kAlreadyExists || s.LogLevel > 0)) {
-      rt.log.reportHresult(hr, "\n** Fejl: Kunne ikke tilføje %s til gruppen %s.\n", login.c_str(),
-                           name.c_str());
-      report(name, ChangeResult::of(hr));
-      status = 1;
-    } else if (hr = group->setInfo(); hr < 0) {
-      rt.log.message(1, "\n** Fejl: SetInfo() fejlede. Kunne ikke tilføje %s til gruppen %s.\n",
-                     login.c_str(), name.c_str());
-      report(name, ChangeResult::of(hr));
-      status = 1;
-    } else {
-      report(name, ChangeResult::done());
-      rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", login.c_str(), groupList.c_str());
-      status = 0;
-    }
+    status = addOneMember(rt, *group, name, login, groupList, userPath);
   }
   return status;
 }

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "directory/directory.h"
 #include "runtime/runtime.h"
@@ -21,7 +23,46 @@ namespace tv {
 struct MembershipCache {
   std::unordered_map<std::string, std::string> userPaths;  // login -> LDAP path, "" for none
   std::unordered_map<std::string, std::unique_ptr<DirObject>> groups;  // marked groups, by name
+
+  // A merge that adds many members reads every account of the domain once
+  // instead of searching for each login: set readPopulation, and the first
+  // login looked for reads them all (see readPopulation()).
+  bool readPopulation = false;
+  struct Account {
+    std::string path;
+    std::string protection;  // see accountProtection
+  };
+  // By login and by name, lower-cased; the last account the search gives
+  // for a key holds it, as the search for one login takes its last match.
+  std::unordered_map<std::string, Account> population;
+  bool populationRead = false;
 };
+
+// The account a login names by the cache alone: its path when it was looked
+// for before (or is in the population read) and the account is an ordinary
+// one; nothing when it is not known yet, missing or protected, all of which
+// only the full lookup of TilfoejGruppeMedlem reports.
+[[nodiscard]] std::optional<std::string> knownMemberPath(const MembershipCache& cache,
+                                                         const std::string& login);
+
+// Adds the user at userPath to the group (bound, marked) named name, with the
+// lines and the change report of TilfoejGruppeMedlem's own add; groupList as
+// the caller gave it, for the log. 0 on success, 1 on failure.
+int addOneMember(Runtime& rt, DirObject& group, const std::string& name, const std::string& login,
+                 const std::string& groupList, const std::string& userPath);
+
+// Adds the members to the group in changes of at most kMemberBatch values.
+// A change the directory refuses for any reason is made again one member at
+// a time (addOneMember), so every member ends with the line and the result
+// its own add gives it.
+struct MemberToAdd {
+  std::string login;
+  std::string groupList;
+  std::string userPath;
+};
+inline constexpr std::size_t kMemberBatch = 250;
+void addMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
+                        const std::vector<MemberToAdd>& members);
 
 // Adds the user found by login anywhere in the domain to each group of
 // groupList (names separated by ":"), creating a missing group in the groups

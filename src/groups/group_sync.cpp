@@ -266,8 +266,45 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
                      const GroupMemberList& file, const Index& fileIndex, bool staff) {
   const Settings& s = rt.settings;
   MembershipCache cache;
+  // Members for one group whose account and group are already known wait
+  // here and go to the directory together (see addMembersTogether). Their
+  // lines are written then, so whatever else the merge logs first lets
+  // them go.
+  std::vector<MemberToAdd> waiting;
+  std::string waitingGroup;
+  const auto flush = [&]() {
+    if (waiting.empty()) return;
+    addMembersTogether(rt, *cache.groups.at(waitingGroup), waitingGroup, waiting);
+    waiting.clear();
+  };
+  {
+    // Many adds (a school's first group sync): every account is read at once
+    // rather than one search per login.
+    std::size_t adds = 0;
+    std::size_t f = 0, d = 0;
+    while (f < fileIndex.size()) {
+      const int order = d < directoryIndex.size()
+                            ? file[fileIndex[f]].key.compare(directory[directoryIndex[d]].key)
+                            : -1;
+      if (order < 0) ++adds;
+      if (order <= 0) ++f;
+      if (order >= 0) ++d;
+    }
+    constexpr std::size_t kAddsForPopulationRead = 100;
+    cache.readPopulation = adds >= kAddsForPopulationRead;
+  }
   auto add = [&](const GroupMember& m) {
     if (s.IDrift) {
+      const auto group = cache.groups.find(m.group);
+      const auto path =
+          group != cache.groups.end() ? knownMemberPath(cache, m.login) : std::nullopt;
+      if (path) {
+        if (waitingGroup != m.group) flush();
+        waitingGroup = m.group;
+        waiting.push_back({m.login, m.group, *path});
+        return;
+      }
+      flush();
       (void)TilfoejGruppeMedlem(rt, m.login, m.group, staff, &cache);
     } else {
       rt.log.message(1, "   IDrift = 0: Test af TilfoejGruppeMedlem %s -> %s \n", m.login.c_str(),
@@ -277,6 +314,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
   };
   auto remove = [&](const GroupMember& m) {
     if (m.login == "-") return;
+    flush();
     if (s.IDrift) {
       (void)FjernGruppeMedlem(rt, m.login, nullptr, m.group);
     } else {
@@ -299,6 +337,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
       ++d;
     } else {
       if (s.LogLevel >= 1) {
+        flush();
         rt.log.message(1, "   Bruger i gruppe OK %s - %s \n", dr.login.c_str(), dr.group.c_str());
       }
       ++f;
@@ -307,6 +346,7 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
   }
   for (; d < directoryIndex.size(); ++d) remove(directory[directoryIndex[d]]);
   for (; f < fileIndex.size(); ++f) add(file[fileIndex[f]]);
+  flush();
 }
 
 void groupSync(Runtime& rt, JobReader& reader, bool staff) {

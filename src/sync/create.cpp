@@ -93,38 +93,48 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
       return container.hr;
     }
   }
-  auto created = container.value->create("user", userRdn(user.login));
-  if (!created.ok()) {
-    rt.log.reportHresult(created.hr, "** Fejl: OpretBruger() - IADsContainer->Create(%s)\n", login);
-    report(ChangeResult::of(created.hr));
-    return created.hr;
-  }
+  // The identification, the login and the marking go into the directory
+  // with the add itself. An add is all or nothing, so when the directory
+  // refuses it nothing was written, and the account is made again one
+  // commit at a time: each step then fails or succeeds on its own and leaves
+  // the account and the log as that step does.
+  const auto make = [&]() -> DirResult<std::unique_ptr<DirObject>> {
+    auto made = container.value->create("user", userRdn(user.login));
+    if (!made.ok()) {
+      rt.log.reportHresult(made.hr, "** Fejl: OpretBruger() - IADsContainer->Create(%s)\n", login);
+      report(ChangeResult::of(made.hr));
+    }
+    return made;
+  };
+  auto created = make();
+  if (!created.ok()) return created.hr;
   rt.log.message(1, "   Oprettede brugeren %s \n", login);
-  container.value.reset();
   std::unique_ptr<DirObject> object = std::move(created.value);
   where = object->dn();
 
   (void)object->put(s.BrugerIdentifikation, user.identification);
-  Hresult hr = object->setInfo();
-  if (hr < 0) {
-    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('BrugerIdentifikation')\n", login);
-    report(ChangeResult::of(hr));
-    return hr;
-  }
   (void)object->put("sAMAccountName", user.login);
-  hr = object->setInfo();
-  if (hr < 0) {
-    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('sAMAccountName')\n", login);
-    report(ChangeResult::of(hr));
-    return hr;
-  }
   (void)object->put(s.ZEBMarkering, user.description);
-  hr = object->setInfo();
-  if (hr < 0) {
-    rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('ZEBMarkering')\n", login);
-    report(ChangeResult::of(hr));
-    return hr;
+  if (object->setInfo() < 0) {
+    created = make();
+    if (!created.ok()) return created.hr;
+    object = std::move(created.value);
+    const std::pair<std::string, const std::string*> steps[] = {
+        {s.BrugerIdentifikation, &user.identification},
+        {"sAMAccountName", &user.login},
+        {s.ZEBMarkering, &user.description}};
+    const char* names[] = {"BrugerIdentifikation", "sAMAccountName", "ZEBMarkering"};
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+      (void)object->put(steps[i].first, *steps[i].second);
+      const Hresult hr = object->setInfo();
+      if (hr < 0) {
+        rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('%s')\n", login, names[i]);
+        report(ChangeResult::of(hr));
+        return hr;
+      }
+    }
   }
+  container.value.reset();
   // The account exists and is the person's; a later refusal gets a row of its own.
   report(ChangeResult::done());
   Hresult passwordHr = object->setPassword(user.password);
@@ -140,12 +150,26 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
       (void)object->setInfo();
     }
   }
+  DirUser record = recordFor(user, *object);
   if (auto uac = object->getInt("userAccountControl"); uac.ok()) {
+    // The read loaded the account as the directory holds it. Unless the share
+    // step writes to it first, the update below starts from that state: it
+    // gets what it reads before its own first commit (the flags and the
+    // login) from here instead of reading the account once more.
+    if (rt.trim.shareMode == 0) {
+      if (auto sam = object->getAll("sAMAccountName"); sam.ok()) {
+        SearchRow row;
+        row.dn = object->dn();
+        row.attributes.push_back({"sAMAccountName", AdsType::kCaseIgnoreString, sam.value});
+        row.attributes.push_back(
+            {"userAccountControl", AdsType::kInteger, {std::to_string(uac.value)}});
+        record.row = std::make_shared<const SearchRow>(std::move(row));
+      }
+    }
     std::int64_t v = uac.value & ~(kAccountDisabled | kPasswordNotRequired | kPasswordNeverExpires);
     if (rt.trim.passwordNeverExpires) v |= kPasswordNeverExpires;
     (void)object->put("userAccountControl", std::to_string(static_cast<std::int32_t>(v)));
   }
-  DirUser record = recordFor(user, *object);
 
   if (rt.trim.shareMode != 0) OpretFileshare(rt, user, *object);
   if (!s.CheckMailBoxExists) handToMailScripts(rt, user.login);
@@ -153,7 +177,7 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
   OpdaterBruger(rt, record, user);
 
   (void)object->setAccountDisabled(false);
-  hr = object->setInfo();
+  const Hresult hr = object->setInfo();
   if (hr < 0) {
     rt.log.reportHresult(hr, "** Fejl: OpretBruger(%s) - SetInfo('AccountDisabled')\n", login);
     report(ChangeResult::of(hr));
@@ -172,11 +196,20 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
     base = cutChars(sam.value, kInactiveLoginChars);
     if (auto cut = base.find('_'); cut != std::string::npos) base.resize(cut);
   }
-  auto other = findUserByLogin(rt, rt.trim.defaultNamingContext, base);
-  if (other.ok() && !dnEquals(other.value.object->dn(), object->dn())) {
+  // Only an account other than this one is read: mostly the login's holder
+  // is the account itself, and its path tells that without a bind.
+  std::unique_ptr<DirObject> other;
+  if (auto holder = findUserPathByLogin(rt, rt.trim.defaultNamingContext, base);
+      holder.ok() && !dnEquals(dnFromPath(holder.value), object->dn())) {
+    // One that cannot be bound counts as not found, as in the other searches.
+    if (auto bound = rt.ports.directory->bind(holder.value); bound.ok()) {
+      other = std::move(bound.value);
+    }
+  }
+  if (other) {
     // An identification that cannot be read proves nothing: the login stays
     // with the account that holds it.
-    auto id = other.value.object->get(s.BrugerIdentifikation);
+    auto id = other->get(s.BrugerIdentifikation);
     if (!id.ok() || id.value != user.identification) {
       rt.log.message(1, "** Fejl: Konflikt mellem inaktiv bruger og aktiv bruger login '%s'\n",
                      base.c_str());

@@ -52,12 +52,19 @@ std::optional<std::string> exactField(const Runtime& rt, const FileUser& u, std:
 }  // namespace
 
 std::optional<std::string> fieldMapValue(Runtime& rt, const FileUser& user,
-                                         std::string_view fieldName) {
+                                         std::string_view fieldName, std::string* note) {
   const bool staff = rt.trim.staff;
+  const auto say = [&](const std::string& line) {
+    if (note != nullptr) {
+      *note = line;
+    } else {
+      rt.log.message(1, "%s", line.c_str());
+    }
+  };
   if (fieldName == "initialer") {
     if (charCount(user.login) <= 8) return user.login;
-    rt.log.message(1, staff ? "**    Kan ikke sætte initialer, Login > 9\n"
-                            : "**    Kan ikke sætte initialer, Login > 8\n");
+    say(staff ? "**    Kan ikke sætte initialer, Login > 9\n"
+              : "**    Kan ikke sætte initialer, Login > 8\n");
     return std::nullopt;
   }
   if (auto v = exactField(rt, user, fieldName)) return cutChars(*v, kValueChars);
@@ -68,8 +75,8 @@ std::optional<std::string> fieldMapValue(Runtime& rt, const FileUser& user,
   if (staff && fieldName.find("SMTPmail") != std::string_view::npos) {
     // No value is defined for this name; writing whatever came before would
     // put another attribute's value into it.
-    rt.log.message(1, "      ** Info: Feltet '%s' giver ingen værdi og springes over.\n",
-                   std::string(fieldName).c_str());
+    say(format("      ** Info: Feltet '%s' giver ingen værdi og springes over.\n",
+               std::string(fieldName).c_str()));
     return std::nullopt;
   }
   if (staff && fieldName.find("U_MEDA") != std::string_view::npos) {
@@ -82,13 +89,21 @@ std::optional<std::string> fieldMapValue(Runtime& rt, const FileUser& user,
 }
 
 void OpdaterFelter(Runtime& rt, DirObject& object, const FileUser& user) {
-  SaetAttribut(rt, user.login, object, rt.settings.ZEBMarkering, user.description);
+  // The changed fields go to the directory in one commit; see AttributeWriter.
+  AttributeWriter writer(rt, user.login, object);
+  writer.set(rt.settings.ZEBMarkering, user.description);
   const auto& map = rt.trim.staff ? rt.settings.MedarbejderFelter : rt.settings.ElevFelter;
   for (const AttributeMapEntry& entry : map) {
-    if (auto value = fieldMapValue(rt, user, entry.field)) {
-      SaetAttribut(rt, user.login, object, entry.attribute, *value);
+    std::string note;
+    auto value = fieldMapValue(rt, user, entry.field, &note);
+    if (!note.empty()) {
+      // The entry's own line keeps its place after the lines of the fields before it.
+      writer.flush();
+      rt.log.message(1, "%s", note.c_str());
     }
+    if (value) writer.set(entry.attribute, *value);
   }
+  writer.flush();
 }
 
 }  // namespace tv

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "directory/directory.h"
 #include "jobdata/file_user.h"
@@ -42,10 +43,47 @@ void OpdaterFelter(Runtime& rt, DirObject& object, const FileUser& user);
 void SaetAttribut(Runtime& rt, std::string_view login, DirObject& object, std::string_view attr,
                   std::string_view value);
 
+// SaetAttribut for several attributes of one account, with the values that
+// change committed together: one modify instead of one per attribute. The
+// log and the change report read exactly as for one SaetAttribut after the
+// other: the lines of a joint commit are written once it has succeeded, and
+// a joint commit the directory refuses is made again one attribute at a
+// time, each with its own line and its own error. A clear, and a second
+// write of an attribute already waiting, commit what waits first.
+class AttributeWriter {
+ public:
+  AttributeWriter(Runtime& rt, std::string_view login, DirObject& object)
+      : rt_(rt), login_(login), object_(object) {}
+  AttributeWriter(const AttributeWriter&) = delete;
+  AttributeWriter& operator=(const AttributeWriter&) = delete;
+  // Call flush() before the writer goes; what waits is otherwise lost.
+  ~AttributeWriter() = default;
+
+  void set(std::string_view attr, std::string_view value);
+  // Commits what waits, with its lines.
+  void flush();
+
+ private:
+  struct Pending {
+    std::string attr;    // as the caller named it, for the log
+    std::string stored;  // as the directory stores it
+    std::string value;
+    std::optional<std::string> before;
+  };
+  void logSet(const Pending& p);
+  void report(const Pending& p, Hresult hr);
+
+  Runtime& rt_;
+  std::string login_;
+  DirObject& object_;
+  std::vector<Pending> pending_;
+};
+
 // The value a field map entry gives for user, or none when the entry is
-// skipped (unknown name, or a rule refused it with a line in the log).
+// skipped (unknown name, or a rule refused it with a line in the log). With
+// note, a refusal's line is put there instead of into the log.
 std::optional<std::string> fieldMapValue(Runtime& rt, const FileUser& user,
-                                         std::string_view fieldName);
+                                         std::string_view fieldName, std::string* note = nullptr);
 
 Hresult NedlaegBruger(Runtime& rt, const DirUser& dirUser);
 void ArkiverBruger(Runtime& rt, DirObject& object);

@@ -195,10 +195,12 @@ std::string toUpper(std::string_view utf8) {
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   // Names are nearly always ASCII: compare those in place. Text that differs
-  // only in the case of A-Z is equal either way; anything else needs the
-  // full case mapping only when it holds other characters.
+  // only in the case of A-Z is equal either way. The case mapping keeps ASCII
+  // and other characters apart, so when one side is all ASCII nothing more can
+  // make the two equal; only text with other characters on both sides needs
+  // the full mapping.
   if (asciiEqualsIgnoreCase(a, b)) return true;
-  if (isAscii(a) && isAscii(b)) return false;
+  if (isAscii(a) || isAscii(b)) return false;
   return toLower(a) == toLower(b);
 }
 

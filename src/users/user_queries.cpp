@@ -114,8 +114,10 @@ std::string_view storedAttributeName(std::string_view attr) {
       {"FullName", "displayName"},   {"OfficeLocations", "physicalDeliveryOfficeName"},
       {"Profile", "profilePath"},    {"LoginScript", "scriptPath"},
   };
+  // Every property name in the table is ASCII, so folding A-Z alone decides,
+  // and a name of another length is passed over before any byte is looked at.
   for (const auto& [from, to] : kNames) {
-    if (equalsIgnoreCase(attr, from)) return to;
+    if (asciiEqualsIgnoreCase(attr, from)) return to;
   }
   return attr;
 }

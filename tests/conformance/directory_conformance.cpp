@@ -528,6 +528,53 @@ TEST_P(DirectoryConformance, GroupMembersAndTheirErrors) {
   EXPECT_EQ(mustBind(anbe)->getAll("memberOf").hr, kEAdsPropertyNotFound);
 }
 
+// Members changed many at a time: one change that the directory applies
+// whole or not at all, whichever value it refuses. (A member named twice in
+// one change is left out: Samba stores it twice where AD refuses it.)
+TEST_P(DirectoryConformance, MembersChangedTogetherAllOrNothing) {
+  Strings users;
+  for (const char* login : {"anbe", "bobo", "cede", "dora"}) {
+    users.push_back(makeUser(pathFromDn(base_), login));
+  }
+  const std::string groupPath = makeGroup(pathFromDn(base_), "7b");
+  const auto memberLogins = [&]() {
+    auto members = mustBind(groupPath)->members();
+    EXPECT_EQ(members.hr, kSOk);
+    Strings out;
+    for (const std::string& m : members.value) out.push_back(toLower(leafRdn(dnFromPath(m))));
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto group = mustBind(groupPath);
+  EXPECT_EQ(group->addMembers({}), kSOk);
+  EXPECT_EQ(group->addMembers({users[0], users[1]}), kSOk);
+  EXPECT_EQ(memberLogins(), (Strings{"cn=anbe", "cn=bobo"}));
+  const struct {
+    const char* what;
+    Strings paths;
+    bool add;
+  } refused[] = {
+      {"one already a member", {users[2], users[1]}, true},
+      {"one that does not exist", {users[2], pathIn("CN=ingen")}, true},
+      {"one not a member", {users[0], users[3]}, false},
+  };
+  for (const auto& r : refused) {
+    auto fresh = mustBind(groupPath);
+    const Hresult hr = r.add ? fresh->addMembers(r.paths) : fresh->removeMembers(r.paths);
+    EXPECT_LT(hr, 0) << r.what;
+    EXPECT_EQ(memberLogins(), (Strings{"cn=anbe", "cn=bobo"})) << r.what << ": nothing changed";
+  }
+  EXPECT_EQ(mustBind(groupPath)->addMembers({users[2], users[3]}), kSOk);
+  EXPECT_EQ(mustBind(groupPath)->removeMembers({users[0], users[3]}), kSOk);
+  EXPECT_EQ(memberLogins(), (Strings{"cn=bobo", "cn=cede"}));
+  // The reverse side follows: only the remaining members name the group.
+  EXPECT_EQ(mustBind(users[3])->getAll("memberOf").hr, kEAdsPropertyNotFound);
+  auto memberOf = mustBind(users[2])->getAll("memberOf");
+  ASSERT_EQ(memberOf.hr, kSOk);
+  ASSERT_EQ(memberOf.value.size(), 1u);
+  EXPECT_TRUE(dnEquals(memberOf.value[0], dnFromPath(groupPath)));
+}
+
 TEST_P(DirectoryConformance, MemberOfFilterIgnoresCase) {
   const std::string anbe = makeUser(pathFromDn(base_), "anbe");
   makeUser(pathFromDn(base_), "bobo");

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,9 @@ class FaultyDirectory : public Directory {
                    Hresult hr = kConstraintViolation) {
     commitFaults_.push_back({std::move(dnMarker), std::move(attribute), hr});
   }
+  // Changes of several members at once fail with hr, as a directory that
+  // refuses a change that large would.
+  void refuseMemberBatches(Hresult hr) { batchFault_ = hr; }
   // Objects whose DN contains dnMarker do not show attribute.
   void hideAttribute(std::string dnMarker, std::string attribute) {
     hidden_.push_back({std::move(dnMarker), std::move(attribute)});
@@ -127,6 +131,7 @@ class FaultyDirectory : public Directory {
               return equalsIgnoreCase(q, f.attribute);
             });
         if (!carries) continue;
+        dropQueue();
         owner_.injected_ = true;
         return f.hr;
       }
@@ -158,9 +163,32 @@ class FaultyDirectory : public Directory {
     }
     Hresult addMember(std::string_view m) override { return inner_->addMember(m); }
     Hresult removeMember(std::string_view m) override { return inner_->removeMember(m); }
+    Hresult addMembers(const std::vector<std::string>& m) override {
+      if (owner_.batchFault_ && m.size() > 1) return *owner_.batchFault_;
+      return inner_->addMembers(m);
+    }
+    Hresult removeMembers(const std::vector<std::string>& m) override {
+      if (owner_.batchFault_ && m.size() > 1) return *owner_.batchFault_;
+      return inner_->removeMembers(m);
+    }
     DirResult<std::vector<std::string>> members() override { return inner_->members(); }
 
    private:
+    // A refused commit empties the queue, as the port's commits do: the
+    // object underneath is replaced by a fresh one at the same place (an
+    // unsaved one by a fresh unsaved one).
+    void dropQueue() {
+      const std::string path = inner_->adsPath();
+      auto parent = owner_.inner_.bind(inner_->parent());
+      auto fresh = owner_.inner_.bind(path);
+      if (fresh.ok()) {
+        inner_ = std::move(fresh.value);
+      } else if (parent.ok()) {
+        auto made = parent.value->create(inner_->className(), inner_->name());
+        if (made.ok()) inner_ = std::move(made.value);
+      }
+    }
+
     FaultyDirectory& owner_;
     std::unique_ptr<DirObject> inner_;
     std::vector<std::string> queued_;
@@ -172,6 +200,7 @@ class FaultyDirectory : public Directory {
     return r;
   }
 
+  std::optional<Hresult> batchFault_;
   Directory& inner_;
   std::vector<CommitFault> commitFaults_;
   std::vector<Hidden> hidden_;

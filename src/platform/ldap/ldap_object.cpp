@@ -274,6 +274,18 @@ Hresult LdapObject::changeMember(std::string_view memberPath, bool add) {
       modify({{"member", {wireDn(dnFromPath(memberPath))}}}, add ? ModOp::kAdd : ModOp::kDelete));
 }
 
+Hresult LdapObject::changeMembers(const std::vector<std::string>& memberPaths, bool add) {
+  if (new_ || rootDse_) return unsaved();
+  if (memberPaths.empty()) {
+    dir_.succeed();
+    return kSOk;
+  }
+  Change change{"member", {}};
+  change.values.reserve(memberPaths.size());
+  for (const std::string& path : memberPaths) change.values.push_back(wireDn(dnFromPath(path)));
+  return dir_.outcome(modify({std::move(change)}, add ? LDAP_MOD_ADD : LDAP_MOD_DELETE));
+}
+
 DirResult<std::vector<std::string>> LdapObject::members() {
   if (new_ || rootDse_) return {unsaved(), {}};
   std::vector<DirAttribute> attrs;

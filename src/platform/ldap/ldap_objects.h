@@ -70,6 +70,12 @@ class LdapObject final : public DirObject {
   Hresult removeMember(std::string_view memberPath) override {
     return changeMember(memberPath, false);
   }
+  Hresult addMembers(const std::vector<std::string>& memberPaths) override {
+    return changeMembers(memberPaths, true);
+  }
+  Hresult removeMembers(const std::vector<std::string>& memberPaths) override {
+    return changeMembers(memberPaths, false);
+  }
   DirResult<std::vector<std::string>> members() override;
 
  private:
@@ -79,6 +85,8 @@ class LdapObject final : public DirObject {
   // One modify of the entry with these changes, the cache dropped after it.
   int modify(const std::vector<Change>& changes, ModOp op);
   Hresult changeMember(std::string_view memberPath, bool add);
+  // One modify with every value: the directory applies all or none.
+  Hresult changeMembers(const std::vector<std::string>& memberPaths, bool add);
   Hresult unsaved();
 
   LdapDirectory& dir_;

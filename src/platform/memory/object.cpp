@@ -261,6 +261,11 @@ Hresult MemObject::setPassword(std::string_view password) {
 }
 
 Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
+  return changeMembers({std::string(memberPath)}, add);
+}
+
+Hresult MemObject::changeMembers(const std::vector<std::string>& memberPaths, bool add) {
+  if (memberPaths.empty()) return kSOk;
   std::lock_guard lock(store_->mu);
   auto key = treeKeyOf(dn_);
   Store::Entry* g = key && !rootDse_ ? store_->find(*key) : nullptr;
@@ -271,47 +276,65 @@ Hresult MemObject::changeMember(std::string_view memberPath, bool add) {
     return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
                         "0000001F: " + dn_ + " is not a group");
   }
-  const std::string memberDn = dnFromPath(memberPath);
-  auto memberKey = treeKeyOf(memberDn);
-  Store::Entry* m = memberKey ? store_->find(*memberKey) : nullptr;
-  if (!m) {
-    return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject), "00000525: no object " + memberDn);
-  }
-  // The memberOf index answers "is it a member" without walking the group,
-  // and is kept up to date one member at a time, so filling a group of
-  // thousands costs no more per member than filling a small one.
-  auto& groupsOfMember = store_->memberOf[*memberKey];
-  const bool isMember =
-      std::find(groupsOfMember.begin(), groupsOfMember.end(), *key) != groupsOfMember.end();
-  if (add && isMember) {
-    return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists), memberDn + " is already a member");
-  }
-  if (!add && !isMember) {
-    if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);
-    return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
-                        memberDn + " is not a member");
-  }
-  Store::Attr* values = Store::attr(*g, store_->idMember);
-  if (add) {
-    if (values == nullptr) {
-      g->memberKeys.clear();
-      Store::set(*g, store_->idMember, {m->dn});
-      values = Store::attr(*g, store_->idMember);
-    } else {
-      values->values.push_back(m->dn);
+  // Every value is checked before any changes, as one modify is all or
+  // nothing; a value named twice is refused as AD refuses it.
+  struct Member {
+    Store::Entry* entry;
+    std::string key;
+  };
+  std::vector<Member> members;
+  members.reserve(memberPaths.size());
+  for (const std::string& path : memberPaths) {
+    const std::string memberDn = dnFromPath(path);
+    auto memberKey = treeKeyOf(memberDn);
+    Store::Entry* m = memberKey ? store_->find(*memberKey) : nullptr;
+    if (!m) {
+      return store_->fail(hresultFromLdap(ldaprc::kNoSuchObject),
+                          "00000525: no object " + memberDn);
     }
-    if (g->memberKeys.size() + 1 == values->values.size()) {
-      g->memberKeys.push_back(Store::memberKeyOf(m->dn));
-    } else {
-      g->memberKeys.clear();
+    // The memberOf index answers "is it a member" without walking the group,
+    // and is kept up to date one member at a time, so filling a group of
+    // thousands costs no more per member than filling a small one.
+    auto found = store_->memberOf.find(*memberKey);
+    const bool isMember =
+        found != store_->memberOf.end() &&
+        std::find(found->second.begin(), found->second.end(), *key) != found->second.end();
+    const bool named = std::any_of(members.begin(), members.end(),
+                                   [&](const Member& other) { return other.key == *memberKey; });
+    if (add && (isMember || named)) {
+      return store_->fail(hresultFromLdap(ldaprc::kAlreadyExists),
+                          memberDn + " is already a member");
     }
-    groupsOfMember.push_back(*key);
-  } else {
-    const auto places = store_->memberPlaces(*g, *memberKey);
-    if (!places.empty()) store_->eraseMembers(*g, {places.front()});
-    groupsOfMember.erase(std::remove(groupsOfMember.begin(), groupsOfMember.end(), *key),
-                         groupsOfMember.end());
-    if (groupsOfMember.empty()) store_->memberOf.erase(*memberKey);
+    if (!add && (!isMember || named)) {
+      return store_->fail(hresultFromLdap(ldaprc::kUnwillingToPerform),
+                          memberDn + " is not a member");
+    }
+    members.push_back({m, *memberKey});
+  }
+  for (const Member& member : members) {
+    auto& groupsOfMember = store_->memberOf[member.key];
+    Store::Attr* values = Store::attr(*g, store_->idMember);
+    if (add) {
+      if (values == nullptr) {
+        g->memberKeys.clear();
+        Store::set(*g, store_->idMember, {member.entry->dn});
+        values = Store::attr(*g, store_->idMember);
+      } else {
+        values->values.push_back(member.entry->dn);
+      }
+      if (g->memberKeys.size() + 1 == values->values.size()) {
+        g->memberKeys.push_back(Store::memberKeyOf(member.entry->dn));
+      } else {
+        g->memberKeys.clear();
+      }
+      groupsOfMember.push_back(*key);
+    } else {
+      const auto places = store_->memberPlaces(*g, member.key);
+      if (!places.empty()) store_->eraseMembers(*g, {places.front()});
+      groupsOfMember.erase(std::remove(groupsOfMember.begin(), groupsOfMember.end(), *key),
+                           groupsOfMember.end());
+      if (groupsOfMember.empty()) store_->memberOf.erase(member.key);
+    }
   }
   store_->touch(*g);
   loaded_ = false;

@@ -138,6 +138,12 @@ class MemObject : public DirObject {
   Hresult removeMember(std::string_view memberPath) override {
     return changeMember(memberPath, false);
   }
+  Hresult addMembers(const std::vector<std::string>& memberPaths) override {
+    return changeMembers(memberPaths, true);
+  }
+  Hresult removeMembers(const std::vector<std::string>& memberPaths) override {
+    return changeMembers(memberPaths, false);
+  }
   DirResult<std::vector<std::string>> members() override;
 
  private:
@@ -188,6 +194,8 @@ class MemObject : public DirObject {
   }
 
   Hresult changeMember(std::string_view memberPath, bool add);
+  // Every member checked first, then all changed: one modify of the group.
+  Hresult changeMembers(const std::vector<std::string>& memberPaths, bool add);
   Hresult commitNew();
 
   std::shared_ptr<Store> store_;

@@ -151,11 +151,35 @@ TEST(CountingDirectory, CountsRoundTripsAndPassesResultsThrough) {
   row.dn = "CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test";
   EXPECT_TRUE(d.bindRow(row).ok());
 
+  // Reads: a bound object answers from what the bind read; after a commit
+  // or a member change the next read loads it again; a row-bound object
+  // answers the row's columns and loads for any other; queued values and a
+  // new object's reads stay local.
+  (void)elev.value->get("ou");                          // read by the bind
+  (void)group.value->get("description");                // members changed: one load
+  (void)group.value->get("sAMAccountName");             // loaded whole now
+  EXPECT_EQ(moved.value->get("description").hr, kSOk);  // committed: one load
+  auto fresh = elev.value->create("user", "CN=neu");
+  ASSERT_TRUE(fresh.ok());
+  (void)fresh.value->put("sAMAccountName", "neu");
+  (void)fresh.value->get("sAMAccountName");  // new: never read
+  SearchRow seeded;
+  seeded.dn = "CN=adam,OU=Elev,OU=ZEB,DC=skole,DC=test";
+  seeded.attributes.push_back({"sAMAccountName", AdsType::kCaseIgnoreString, {"adam"}});
+  auto adam = d.bindRow(seeded);
+  ASSERT_TRUE(adam.ok());
+  (void)adam.value->get("SAMACCOUNTNAME");  // from the row
+  (void)adam.value->put("title", "x");
+  (void)adam.value->get("title");        // from the queue
+  (void)adam.value->get("description");  // neither: one load
+  (void)adam.value->get("cn");           // loaded whole now
+
   DirectoryCounts want;
+  want.loads = 3;
+  want.rowBinds = 2;
   want.searches = 3;  // two searches and one child listing
   want.searchRows = 2;
   want.binds = 4;
-  want.rowBinds = 1;
   want.commits = 3;
   want.changes = 3;  // add member, remove member, move
   EXPECT_EQ(d.counts(), want);

@@ -3,6 +3,7 @@
 #include "groups/group_membership.h"
 #include "groups/group_sync.h"
 #include "support/counting_directory.h"
+#include "support/faulty_directory.h"
 #include "unit/groups/group_fixture.h"
 
 namespace tv::test {
@@ -341,6 +342,95 @@ TEST(MembershipMerge, BindsEachGroupOnceHoweverManyMembersItGains) {
   EXPECT_EQ(counter.counts().searches, 3u);
   EXPECT_EQ(counter.counts().binds, 1u + 2u);
   EXPECT_EQ(s.linesWith("ikke er vedligeholdt af ZEB").size(), 2u);
+}
+
+// A school's first group sync: hundreds of pupils into a group that holds a
+// few of them already, a group still to be made, a protected account, an
+// unknown login and a login two accounts answer to. The merge reads the
+// accounts once and adds in batches, yet its log, its groups and its change
+// report are those of adding every pair on its own with its own search, also
+// when the directory refuses every batch.
+TEST(MembershipMerge, ManyAddsGoInBatchesAndEndAsOneByOne) {
+  constexpr int kPupils = 300;
+  const auto school = [](GroupSchool& s) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < kPupils; ++i) {
+      paths.push_back(s.addUser("p" + std::to_string(1000 + i), kPupilDn));
+    }
+    (void)s.addUser("aaa", kPupilDn);
+    // Members already, though the merge's list of the directory lacks them.
+    s.addGroup("7a", kGroupsDn, "Autooprettet af ZEB (E)", {paths[5], paths[150]});
+    // A protected account (the directory keeps adminCount to itself).
+    (void)s.addUser("boss", kStaffDn);
+    std::string ldif = s.directory.saveLdif();
+    const std::string bossDn = std::string("dn: CN=boss,") + kStaffDn + "\n";
+    ldif.insert(ldif.find(bossDn) + bossDn.size(), "adminCount: 1\n");
+    EXPECT_EQ(s.directory.loadLdif(ldif), "");
+    // "dup" is one account's name and another's login; the later one wins.
+    auto first = s.directory.bind(s.addUser("dup", "CN=Users,DC=skole,DC=test"));
+    EXPECT_EQ(first.value->put("sAMAccountName", "dup-x"), kSOk);
+    EXPECT_EQ(first.value->setInfo(), kSOk);
+    auto other = s.directory.bind(s.addUser("dupe", kPupilDn));
+    EXPECT_EQ(other.value->put("sAMAccountName", "dup"), kSOk);
+    EXPECT_EQ(other.value->setInfo(), kSOk);
+  };
+  GroupMemberList file;
+  for (const char* group : {"7a", "Alle"}) {
+    for (int i = 0; i < kPupils; ++i)
+      file.push_back({"p" + std::to_string(1000 + i), group, "E", {}});
+    // dupe is the account dup names too: in one batch they would be one value
+    // twice. aaa comes first, so dup and dupe wait together.
+    for (const char* login : {"aaa", "boss", "dup", "dupe", "ukendt"}) {
+      file.push_back({login, group, "E", {}});
+    }
+  }
+  GroupMemberList none;
+  const Index fi = buildMembershipKeys(file);
+  const Index ni = buildMembershipKeys(none);
+  for (const int logLevel : {0, 1}) {
+    for (const bool refuseBatches : {false, true}) {
+      GroupSchool batched, oneByOne;
+      for (GroupSchool* s : {&batched, &oneByOne}) {
+        school(*s);
+        s->rt.settings.LogLevel = logLevel;
+        selectPupils(s->rt);
+        s->clearLog();
+      }
+      FaultyDirectory faulty(batched.directory);
+      if (refuseBatches) faulty.refuseMemberBatches(kEAccessDenied);
+      CountingDirectory counter(faulty);
+      batched.rt.ports.directory = &counter;
+      {
+        ChangeReportScope report(batched.rt.changes, batched.logs.folder.path() + "/r.csv");
+        membershipMerge(batched.rt, none, ni, file, fi, false);
+      }
+      {
+        ChangeReportScope report(oneByOne.rt.changes, oneByOne.logs.folder.path() + "/r.csv");
+        MembershipCache cache;
+        for (const std::uint32_t i : fi) {
+          (void)TilfoejGruppeMedlem(oneByOne.rt, file[i].login, file[i].group, false, &cache);
+        }
+      }
+      const std::string what =
+          "log level " + std::to_string(logLevel) + (refuseBatches ? ", batches refused" : "");
+      EXPECT_EQ(batched.log(), oneByOne.log()) << what;
+      EXPECT_EQ(batched.linesWith("boss").size(), 2u) << "refused for each group: " << what;
+      for (const char* group : {"7a", "alle"}) {
+        EXPECT_EQ(batched.members(groupDn(group)), oneByOne.members(groupDn(group))) << what;
+        EXPECT_EQ(batched.members(groupDn(group)).size(), kPupils + 2u) << what;
+      }
+      EXPECT_EQ(batched.logs.folder.read("r.csv"), oneByOne.logs.folder.read("r.csv")) << what;
+      // One read of the accounts instead of a search per login; the protected
+      // account's refusal comes from that read too.
+      EXPECT_EQ(counter.counts().searches, 1u) << what;
+      if (!refuseBatches) {
+        // Per group: aaa alone (the group's first add); a first batch of 250
+        // holding dup and dupe (one account twice), which goes one by one
+        // without being tried; the other 52 pupils in one change.
+        EXPECT_EQ(counter.counts().changes, 2 * (1u + 250u + 1u)) << what;
+      }
+    }
+  }
 }
 
 TEST(FjernGruppeMedlem, ANameWithACommaIsADnBelowTheDomain) {

@@ -30,6 +30,29 @@ TEST(Text, CaseMappingCoversDanishLetters) {
   EXPECT_EQ(asciiToLower("ÆbLE-Øst"), "Æble-Øst");
 }
 
+TEST(Text, CaseInsensitiveEqualityAcrossAsciiAndOtherText) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {"sAMAccountName", "SAMACCOUNTNAME", true},
+      {"ÆBLE", "æble", true},
+      {"\xC6", "\xE6", true},    // lone Latin-1 bytes fold as their letters
+      {"Aeble", "Æble", false},  // ASCII on one side never meets another letter
+      {"æble", "AEBLE", false},
+      {"mail", "mai", false},
+      {"", "", true},
+      {"", "x", false},
+      {"[", "{", false},  // only A-Z fold: '[' is 'Z' + 1
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(equalsIgnoreCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+    EXPECT_EQ(equalsIgnoreCase(c.b, c.a), c.equal) << c.b << " / " << c.a;
+  }
+}
+
 TEST(Text, Utf16LittleEndian) {
   EXPECT_EQ(toUtf16le("\"a\""), std::string("\"\0a\0\"\0", 6));
   EXPECT_EQ(toUtf16le("€"), std::string("\xAC\x20", 2));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "site_fixture.h"
+#include "support/counting_directory.h"
+#include "support/faulty_directory.h"
 #include "sync/user_operations.h"
 
 namespace tv {
@@ -106,6 +108,86 @@ TEST(OpretBruger, TakenLoginStopsAfterTheIdentificationWithoutEnabling) {
   EXPECT_LT(OpretBruger(s.rt, u), 0);
   EXPECT_TRUE(s.logHas("** Fejl: OpretBruger(erik) - SetInfo('sAMAccountName')\n")) << s.log();
   EXPECT_EQ(s.uac(std::string("CN=erik,") + kElev) & 0x2, 0x2);
+}
+
+// What a new account costs a domain controller, pinned so that a change that
+// brings a round trip back fails here. Per account: the two searches of the
+// existence check (by identification, by login); the container's bind; the
+// add carrying identification, login and marking; the password; the read of
+// the flags; the enabling step's login search, its commit, its address-list
+// commit (no round trip where the schema has no such attribute), the bind of
+// its target container and of the account where it already is; one commit
+// of the changed fields; the final commit that enables the account.
+TEST(OpretBruger, NewAccountCostsAFixedNumberOfRoundTrips) {
+  Site s;
+  s.rt.settings.ElevFelter = {
+      {"givenName", "fornavn"}, {"sn", "efternavn"}, {"displayName", "NAVN"}};
+  s.select(false);
+  test::CountingDirectory counting(s.directory);
+  s.rt.ports.directory = &counting;
+  const int kAccounts = 3;
+  for (int i = 0; i < kAccounts; ++i) {
+    FileUser u = record("elev" + std::to_string(i), idFor("n" + std::to_string(i)));
+    ASSERT_EQ(TjekEksisterendeBruger(s.rt, u), 0);
+    ASSERT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
+  }
+  test::DirectoryCounts perAccount;
+  perAccount.searches = 3;
+  perAccount.searchRows = 1;  // the enabling step's search finds the account itself
+  perAccount.binds = 3;
+  perAccount.rowBinds = 1;  // the update starts from what the creation read
+  perAccount.commits = 5;
+  perAccount.changes = 1;
+  perAccount.loads = 1;
+  const test::DirectoryCounts c = counting.counts();
+  EXPECT_EQ(c.searches, kAccounts * perAccount.searches);
+  EXPECT_EQ(c.searchRows, kAccounts * perAccount.searchRows);
+  EXPECT_EQ(c.binds, kAccounts * perAccount.binds);
+  EXPECT_EQ(c.rowBinds, kAccounts * perAccount.rowBinds);
+  EXPECT_EQ(c.commits, kAccounts * perAccount.commits);
+  EXPECT_EQ(c.changes, kAccounts * perAccount.changes);
+  EXPECT_EQ(c.loads, kAccounts * perAccount.loads);
+  for (int i = 0; i < kAccounts; ++i) {
+    const std::string dn = "CN=elev" + std::to_string(i) + "," + kElev;
+    EXPECT_EQ(s.value(dn, "displayName"), "Anna Berg");
+    EXPECT_EQ(s.uac(dn), 0x200);
+  }
+}
+
+// The add carries the first three values together; when the directory
+// refuses it, the steps are made one by one and the account and the log end
+// as the refused step leaves them.
+TEST(OpretBruger, RefusedJointAddEndsWhereTheRefusedStepWould) {
+  const struct {
+    const char* attribute;
+    const char* step;
+    bool exists;
+    const char* login;
+  } cases[] = {
+      {"employeeNumber", "BrugerIdentifikation", false, "<no object>"},
+      {"sAMAccountName", "sAMAccountName", true, "<none>"},
+      {"description", "ZEBMarkering", true, "anbe"},
+  };
+  for (const auto& c : cases) {
+    Site s;
+    test::FaultyDirectory faulty(s.directory);
+    faulty.failCommits("CN=anbe,", c.attribute);
+    s.rt.ports.directory = &faulty;
+    FileUser u = record("anbe", idFor("a"));
+    EXPECT_EQ(OpretBruger(s.rt, u), kConstraintViolation) << c.attribute;
+    const std::string log = s.log();
+    EXPECT_EQ(log.substr(0, log.find('\n') + 1), "   Oprettede brugeren anbe \n") << c.attribute;
+    EXPECT_TRUE(s.logHas(std::string("** Fejl: OpretBruger(anbe) - SetInfo('") + c.step + "')\n"))
+        << log;
+    EXPECT_EQ(log.find("SetInfo('"), log.rfind("SetInfo('")) << "one refused step: " << log;
+    const std::string dn = std::string("CN=anbe,") + kElev;
+    EXPECT_EQ(s.value(dn, "employeeNumber") == idFor("a"), c.exists) << c.attribute;
+    if (c.exists) {
+      EXPECT_EQ(s.value(dn, "sAMAccountName") == "anbe", std::string(c.login) == "anbe");
+      EXPECT_EQ(s.value(dn, "description"), "<none>");
+      EXPECT_EQ(s.uac(dn) & 0x2, 0x2) << "never enabled";
+    }
+  }
 }
 
 TEST(OpretBruger, LoginLongerThanTheDirectoryAllowsIsRefusedBeforeAnythingIsWritten) {

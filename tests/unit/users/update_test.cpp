@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "site_fixture.h"
+#include "support/counting_directory.h"
+#include "support/faulty_directory.h"
 #include "sync/terminal_services.h"
 #include "sync/user_operations.h"
+#include "users/user_queries.h"
 
 namespace tv {
 namespace {
@@ -36,6 +39,88 @@ TEST(SaetAttribut, WritesOnlyWhatDiffersAndClearsOnlyWhatHasAValue) {
   EXPECT_EQ(s.value(dn, "company"), "Skolen");
   EXPECT_EQ(s.value(dn, "mobile"), "<none>");
   EXPECT_NE(s.value(dn, "uSNChanged"), usn);
+}
+
+TEST(SaetAttribut, PropertyNamesOfTheUserInterfaceMeanTheirStoredAttributes) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"FirstName", "givenName"},
+      {"firstname", "givenName"},
+      {"LASTNAME", "sn"},
+      {"OfficeLocations", "physicalDeliveryOfficeName"},
+      {"LoginScript", "scriptPath"},
+      {"givenName", "givenName"},
+      {"FirstNames", "FirstNames"},
+      {"FirstNam", "FirstNam"},
+      {"FïrstName", "FïrstName"},
+      {"", ""},
+  };
+  for (const auto& [property, stored] : cases) {
+    EXPECT_EQ(storedAttributeName(property), stored) << property;
+  }
+  Site s;
+  const std::string dn =
+      s.addUser("anbe", kElev, idFor("a"), AccountShape::marked("Autooprettet af ZEB (1)", false));
+  auto o = s.at(dn);
+  SaetAttribut(s.rt, "anbe", *o, "FIRSTNAME", "Anna");
+  EXPECT_EQ(s.value(dn, "givenName"), "Anna");
+}
+
+// The field map's writes are committed together, yet the log and the
+// account end exactly as with one SaetAttribut after the other (the way the
+// map was written before), whichever attribute the directory refuses.
+TEST(OpdaterFelter, ChangedFieldsShareACommitAndLogAsWrittenOneByOne) {
+  const std::vector<AttributeMapEntry> map = {
+      {"givenName", "fornavn"},  {"sn", "efternavn"}, {"displayName", "NAVN"},
+      {"initials", "initialer"}, {"title", "CLEAR"},  {"mobile", "*12345"},
+      {"FirstName", "*Anne"},  // a second write of givenName
+  };
+  for (const char* refused : {"", "sn", "givenName", "displayName", "title"}) {
+    struct Run {
+      Site site;
+      test::FaultyDirectory faulty{site.directory};
+      test::CountingDirectory counting{faulty};
+      std::string dn;
+      Run(const std::vector<AttributeMapEntry>& map, const char* refused) {
+        dn = site.addUser("annaberggren", kElev, idFor("a"),
+                          AccountShape::marked("Autooprettet af ZEB (12345)", false,
+                                               "sn: Gammel\ntitle: Elev\n"));
+        if (*refused != '\0') faulty.failCommits("CN=annaberggren,", refused);
+        site.rt.ports.directory = &counting;
+        site.rt.settings.ElevFelter = map;
+        site.select(false);
+      }
+    };
+    Run joint(map, refused), oneByOne(map, refused);
+    FileUser u = record("annaberggren", idFor("a"));
+    {
+      auto o = joint.counting.bind("LDAP://" + joint.dn);
+      ASSERT_TRUE(o.ok());
+      OpdaterFelter(joint.site.rt, *o.value, u);
+    }
+    {
+      auto o = oneByOne.counting.bind("LDAP://" + oneByOne.dn);
+      ASSERT_TRUE(o.ok());
+      Runtime& rt = oneByOne.site.rt;
+      SaetAttribut(rt, u.login, *o.value, rt.settings.ZEBMarkering, u.description);
+      for (const AttributeMapEntry& e : map) {
+        if (auto v = fieldMapValue(rt, u, e.field))
+          SaetAttribut(rt, u.login, *o.value, e.attribute, *v);
+      }
+    }
+    EXPECT_EQ(joint.site.log(), oneByOne.site.log()) << refused;
+    for (const char* attr : {"givenName", "sn", "displayName", "initials", "title", "mobile"}) {
+      EXPECT_EQ(joint.site.value(joint.dn, attr), oneByOne.site.value(oneByOne.dn, attr))
+          << refused << ": " << attr;
+    }
+    EXPECT_TRUE(joint.site.logHas("**    Kan ikke sætte initialer, Login > 8\n"));
+    if (*refused == '\0') {
+      // givenName, sn and displayName together up to the initials' line;
+      // the clear; mobile with the second givenName.
+      EXPECT_EQ(joint.counting.counts().commits, 3u);
+      EXPECT_EQ(oneByOne.counting.counts().commits, 6u);
+      EXPECT_EQ(joint.site.value(joint.dn, "givenName"), "Anne");
+    }
+  }
 }
 
 TEST(FieldMap, ExpressionsAndNamedFieldsGiveTheirValues) {
