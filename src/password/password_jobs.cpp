@@ -131,7 +131,8 @@ void PasswordJobWatcher::handle(const std::string& found) {
       announce(true, found, inProgress);
     }
     {
-      ChangeReportScope report(rt_.changes, rt_.dataPath(changeReportName(base)));
+      ChangeReportScope report(rt_.changes, rt_.dataPath(changeReportName(base)),
+                               rt_.ports.localFiles);
       processPasswordJob(rt_, inProgress);
     }
     if (keepChanges(inProgress)) {

@@ -23,6 +23,12 @@ namespace tv {
 inline constexpr Hresult kShareExists = hresultOf(0x8000500E);    // E_ADS_OBJECT_EXISTS
 inline constexpr Hresult kShareNotFound = hresultOf(0x80070906);  // NERR_NetNameNotFound
 
+// The HRESULT of a server-service (NetShare*) status, for every file server
+// adapter: "exists" and "does not exist" as the product tells them apart
+// (Samba also answers a lookup of a missing share with ERROR_INVALID_NAME),
+// anything else as HRESULT_FROM_WIN32.
+[[nodiscard]] Hresult shareStatusToHresult(std::uint32_t status, bool lookup);
+
 // Inheritance flags of an access entry as NT stores them.
 inline constexpr std::uint8_t kObjectInherit = 0x01;
 inline constexpr std::uint8_t kContainerInherit = 0x02;

@@ -1,6 +1,9 @@
 #include "runtime/change_report.h"
 
+#include <filesystem>
+
 #include "log/log.h"
+#include "ports/local_files.h"
 #include "text/paths.h"
 #include "text/text.h"
 
@@ -88,16 +91,32 @@ ChangeReport::~ChangeReport() {
   for (auto& [thread, open] : open_) close(open);
 }
 
-void ChangeReport::begin(const std::string& path) {
+void ChangeReport::begin(const std::string& path, LocalFiles* files) {
   std::lock_guard lock(mutex_);
   auto [it, fresh] = open_.try_emplace(std::this_thread::get_id());
   if (!fresh) close(it->second);
   Open& open = it->second;
   open.path = path;
-  open.file = openFile(path, "w");
-  if (open.file == nullptr || std::fwrite(kChangeReportHeader.data(), 1, kChangeReportHeader.size(),
+  open.files = files;
+  SystemError error;
+  if (files != nullptr) {
+    // Removing the old report first removes a link standing there, never
+    // its target; the open then refuses a link placed in between.
+    std::error_code ignored;
+    std::filesystem::remove(pathFromUtf8(path), ignored);
+    LocalFiles::Opened o = files->openAppend(path);
+    open.file = o.file;
+    error = o.error;
+  } else {
+    open.file = openFile(path, "w");
+    if (open.file == nullptr) error = lastCLibraryError();
+  }
+  if (open.file != nullptr && std::fwrite(kChangeReportHeader.data(), 1, kChangeReportHeader.size(),
                                           open.file) != kChangeReportHeader.size()) {
-    Log::setLastError(lastCLibraryError());
+    error = lastCLibraryError();
+  }
+  if (error) {
+    Log::setLastError(error);
     log_.message(lvl::kFile | lvl::kEvent | lvl::kError | lvl::kSystemText,
                  "** Fejl: Ændringsrapporten \"%s\" kan ikke skrives: ", path.c_str());
     if (open.file != nullptr) std::fclose(open.file);
@@ -125,8 +144,14 @@ void ChangeReport::end() {
 void ChangeReport::close(Open& open) {
   if (open.file == nullptr) return;
   const bool failed = std::ferror(open.file) != 0;
-  if (std::fclose(open.file) != 0 || failed) {
-    Log::setLastError(failed ? systemError(std::errc::io_error) : lastCLibraryError());
+  SystemError closeError;
+  if (open.files != nullptr) {
+    closeError = open.files->finish(open.file);
+  } else if (std::fclose(open.file) != 0) {
+    closeError = lastCLibraryError();
+  }
+  if (failed || closeError) {
+    Log::setLastError(failed ? systemError(std::errc::io_error) : closeError);
     log_.message(lvl::kFile | lvl::kEvent | lvl::kError | lvl::kSystemText,
                  "** Fejl: Ændringsrapporten \"%s\" blev ikke skrevet helt: ", open.path.c_str());
   }

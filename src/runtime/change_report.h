@@ -31,6 +31,7 @@
 namespace tv {
 
 class Log;
+class LocalFiles;
 
 enum class ChangeAction {
   kCreate,
@@ -103,8 +104,10 @@ class ChangeReport {
 
   // Starts the calling thread's report at path, replacing an older file of
   // that name (a job handled again reports again). When the file cannot be
-  // written the job goes on without a report, after an error line.
-  void begin(const std::string& path);
+  // written the job goes on without a report, after an error line. With
+  // files, the report is written as the service's other files are: owner
+  // only, and never through a link someone placed at path.
+  void begin(const std::string& path, LocalFiles* files = nullptr);
   void record(const Change& change, const ChangeResult& result);
   // Closes the calling thread's report; an error line when it could not be
   // written whole.
@@ -114,6 +117,7 @@ class ChangeReport {
   struct Open {
     std::FILE* file = nullptr;
     std::string path;
+    LocalFiles* files = nullptr;
   };
   void close(Open& open);
 
@@ -126,8 +130,9 @@ class ChangeReport {
 // that a job that returns early still has its report closed.
 class ChangeReportScope {
  public:
-  ChangeReportScope(ChangeReport& report, const std::string& path) : report_(report) {
-    report_.begin(path);
+  ChangeReportScope(ChangeReport& report, const std::string& path, LocalFiles* files)
+      : report_(report) {
+    report_.begin(path, files);
   }
   ~ChangeReportScope() { report_.end(); }
   ChangeReportScope(const ChangeReportScope&) = delete;

@@ -119,7 +119,8 @@ unsigned runCycle(Runtime& rt, const JobHandler& handler) {
     SystemError err = renameReplacing(rt, waiting, inProgress);
     bool held = true;
     if (!err) {
-      ChangeReportScope report(rt.changes, rt.dataPath(changeReportName(base)));
+      ChangeReportScope report(rt.changes, rt.dataPath(changeReportName(base)),
+                               rt.ports.localFiles);
       if (handler) handler(rt, inProgress);
       held = false;
       if (keepChanges(rt, inProgress)) {

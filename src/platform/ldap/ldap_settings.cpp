@@ -7,6 +7,18 @@
 
 namespace tv::ldap {
 
+std::optional<std::string> readPasswordFile(const std::string& path, LogSink& log) {
+  std::ifstream in(pathFromUtf8(path), std::ios::binary);
+  std::string line;
+  if (!in || !std::getline(in, line)) {
+    log.write(lvl::kFile | lvl::kError,
+              format("** Fejl: LdapPasswordFile %s kan ikke læses.\n", path.c_str()));
+    return std::nullopt;
+  }
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  return line;
+}
+
 std::optional<ConnectOptions> connectOptionsOf(const LdapSettings& settings, LogSink& log) {
   ConnectOptions opt;
   for (const std::string& part : split(settings.LdapServer, ' ')) {
@@ -26,15 +38,9 @@ std::optional<ConnectOptions> connectOptionsOf(const LdapSettings& settings, Log
                 "** Fejl: LdapBind = simple kræver LdapBindName og LdapPasswordFile.\n");
       return std::nullopt;
     }
-    std::ifstream in(pathFromUtf8(settings.LdapPasswordFile), std::ios::binary);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-      log.write(lvl::kFile | lvl::kError, format("** Fejl: LdapPasswordFile %s kan ikke læses.\n",
-                                                 settings.LdapPasswordFile.c_str()));
-      return std::nullopt;
-    }
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    opt.password = line;
+    std::optional<std::string> password = readPasswordFile(settings.LdapPasswordFile, log);
+    if (!password) return std::nullopt;
+    opt.password = std::move(*password);
   } else if (method != "gssapi" && !method.empty()) {
     log.write(lvl::kFile | lvl::kError,
               format("** Fejl: Ukendt LdapBind '%s' (gssapi eller simple).\n",

@@ -20,6 +20,9 @@ struct ConnectOptions {
   bool startTls = false;
 };
 
+// The first line of a password file, or nullopt after the reason in the log.
+[[nodiscard]] std::optional<std::string> readPasswordFile(const std::string& path, LogSink& log);
+
 // The options, or nullopt after the reason in the log: no server, an unknown
 // bind method, a simple bind without its name or a readable password file.
 [[nodiscard]] std::optional<ConnectOptions> connectOptionsOf(const LdapSettings& settings,

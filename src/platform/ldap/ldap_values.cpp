@@ -11,6 +11,15 @@ int windowsLdapCode(int openldapCode) {
   return openldapCode < 0 ? ldaprc::kOther - openldapCode : openldapCode;
 }
 
+int openldapCode(int windowsCode) {
+  // The client-side range of the Windows client: 81 (server down) up to 97
+  // (referral limit exceeded).
+  constexpr int kLastClientCode = 97;
+  return windowsCode > ldaprc::kOther && windowsCode <= kLastClientCode
+             ? ldaprc::kOther - windowsCode
+             : windowsCode;
+}
+
 Hresult hresultOfLdap(int openldapCode) {
   const int code = windowsLdapCode(openldapCode);
   if (code == ldaprc::kFilterError) return kEAdsInvalidFilter;

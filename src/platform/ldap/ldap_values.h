@@ -19,6 +19,9 @@ namespace tv::ldap {
 // -7 filter error …); the Windows LDAP client numbers the same failures from
 // 81 up. Codes from the server pass unchanged.
 [[nodiscard]] int windowsLdapCode(int openldapCode);
+// The other way: a Windows LDAP client's code as OpenLDAP numbers it, so an
+// adapter over the Windows client hands the shared code what it expects.
+[[nodiscard]] int openldapCode(int windowsCode);
 
 // The HRESULT for an OpenLDAP result code, mapped as the Windows LDAP client
 // maps it; a filter that does not parse is the directory interfaces' own

@@ -49,6 +49,12 @@ std::string diagnostic(LDAP* ld) {
   return msg ? std::string(msg.get()) : std::string();
 }
 
+int scopeOf(Scope scope) {
+  return scope == Scope::kBase       ? LDAP_SCOPE_BASE
+         : scope == Scope::kOneLevel ? LDAP_SCOPE_ONELEVEL
+                                     : LDAP_SCOPE_SUBTREE;
+}
+
 }  // namespace
 
 // One page at a time of a search on the connection, for runPagedSearch().
@@ -93,10 +99,9 @@ class LdapConnection::Pages : public PageSource {
     for (LDAPMessage* m = ldap_first_message(ld, res.get()); m && !page.stopped;
          m = ldap_next_message(ld, m)) {
       if (ldap_msgtype(m) != LDAP_RES_SEARCH_ENTRY) continue;  // references: not chased
-      const TextPtr dnText(ldap_get_dn(ld, m));
-      const std::string dn = dnText ? dnText.get() : "";
-      if (!firstTime(dn)) continue;
-      if (!onEntry_(ld, m, dn)) page.stopped = true;
+      const Entry entry = entryOf(ld, m);
+      if (!firstTime(entry.dn)) continue;
+      if (!onEntry_(entry)) page.stopped = true;
     }
     LDAPControl** rawReturned = nullptr;
     int err = LDAP_SUCCESS;
@@ -248,7 +253,7 @@ int LdapConnection::connect() {
   ld_ = ld;
   if (reportedDown_) reportRestored(log_, opt_.uris);
   reportedDown_ = false;
-  if (!schemaRead_) loadSchema();
+  loadDomainFacts();
   return LDAP_SUCCESS;
 }
 
@@ -269,14 +274,63 @@ int LdapConnection::call(const std::function<int(LDAP*)>& op) {
   return rc;
 }
 
-int LdapConnection::pagedSearch(const std::string& base, int scope, const std::string& filter,
+int LdapConnection::ensureConnected() {
+  std::lock_guard lock(mutex_);
+  return ld_ ? LDAP_SUCCESS : connect();
+}
+
+int LdapConnection::readEntry(const std::string& dn, const std::vector<std::string>& attrs,
+                              Entry* out) {
+  return call([&](LDAP* ld) {
+    auto arr = attrArray(attrs);
+    LDAPMessage* raw = nullptr;
+    int rc = ldap_search_ext_s(ld, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)",
+                               attrs.empty() ? nullptr : arr.data(), 0, nullptr, nullptr, nullptr,
+                               0, &raw);
+    const MessagePtr res(raw);
+    if (rc == LDAP_SUCCESS) {
+      LDAPMessage* e = ldap_first_entry(ld, res.get());
+      if (e) {
+        *out = entryOf(ld, e);
+      } else {
+        rc = LDAP_NO_SUCH_OBJECT;
+      }
+    }
+    return rc;
+  });
+}
+
+int LdapConnection::pagedSearch(const std::string& base, Scope scope, const std::string& filter,
                                 const std::vector<std::string>& attrs, int pageSize,
                                 const EntryHandler& onEntry) {
   std::lock_guard lock(mutex_);
-  Pages pages(*this, base, scope, filter, attrs, pageSize, onEntry);
+  Pages pages(*this, base, scopeOf(scope), filter, attrs, pageSize, onEntry);
   const int rc = runPagedSearch(pages);
   if (rc == LDAP_SUCCESS) errors_.succeed();
   return rc;
+}
+
+int LdapConnection::add(const std::string& dn, const std::vector<Change>& changes) {
+  ModList mods(changes, ModOp::kAdd);
+  return call(
+      [&](LDAP* ld) { return ldap_add_ext_s(ld, dn.c_str(), mods.get(), nullptr, nullptr); });
+}
+
+int LdapConnection::modify(const std::string& dn, const std::vector<Change>& changes, ModOp op) {
+  ModList mods(changes, op);
+  return call(
+      [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn.c_str(), mods.get(), nullptr, nullptr); });
+}
+
+int LdapConnection::rename(const std::string& dn, const std::string& newRdn,
+                           const std::string& newParent) {
+  return call([&](LDAP* ld) {
+    return ldap_rename_s(ld, dn.c_str(), newRdn.c_str(), newParent.c_str(), 1, nullptr, nullptr);
+  });
+}
+
+int LdapConnection::remove(const std::string& dn) {
+  return call([&](LDAP* ld) { return ldap_delete_ext_s(ld, dn.c_str(), nullptr, nullptr); });
 }
 
 bool LdapConnection::encrypted() {
@@ -287,62 +341,6 @@ bool LdapConnection::encrypted() {
   unsigned ssf = 0;  // sasl_ssf_t
   return ldap_get_option(ld_, LDAP_OPT_X_SASL_SSF, &ssf) == LDAP_OPT_SUCCESS &&
          ssf >= kSealingStrength;
-}
-
-void LdapConnection::loadSchema() {
-  schemaRead_ = true;  // once, even when it fails: the adapter works without it
-  char* all[] = {nullptr};
-  LDAPMessage* raw = nullptr;
-  int rc = ldap_search_ext_s(ld_, "", LDAP_SCOPE_BASE, "(objectClass=*)", all, 0, nullptr, nullptr,
-                             nullptr, 0, &raw);
-  const MessagePtr res(raw);
-  std::string schemaNc;
-  if (rc == LDAP_SUCCESS) {
-    if (LDAPMessage* e = ldap_first_entry(ld_, res.get())) {
-      schemaNc = firstValueOf(ld_, e, kRootDseNames[0]);
-      defaultNamingContext_ = firstValueOf(ld_, e, kRootDseNames[1]);
-      configurationNamingContext_ = firstValueOf(ld_, e, kRootDseNames[2]);
-    }
-  }
-  if (schemaNc.empty()) return;
-  SchemaTypes::Map types;
-  rc = pagedSearch(schemaNc, LDAP_SCOPE_ONELEVEL, kSchemaFilter,
-                   {kSchemaAttributes.begin(), kSchemaAttributes.end()}, kSchemaPageSize,
-                   [&](LDAP* ld, LDAPMessage* e, const std::string&) {
-                     SchemaTypes::add(types, firstValueOf(ld, e, kSchemaAttributes[0]),
-                                      firstValueOf(ld, e, kSchemaAttributes[1]));
-                     return true;
-                   });
-  if (rc == LDAP_SUCCESS) schema_.adopt(std::move(types));
-  // The partition's DNS name gives canonical names (as the name translation does).
-  if (!configurationNamingContext_.empty() && !defaultNamingContext_.empty()) {
-    (void)pagedSearch(partitionsBase(configurationNamingContext_), LDAP_SCOPE_ONELEVEL,
-                      partitionFilter(defaultNamingContext_), {"dnsRoot"}, kSchemaPageSize,
-                      [&](LDAP* ld, LDAPMessage* e, const std::string&) {
-                        const std::vector<std::string> root = valuesOf(ld, e, "dnsRoot");
-                        if (!root.empty()) dnsRoot_ = root.front();
-                        return false;
-                      });
-  }
-}
-
-std::optional<AdsType> LdapConnection::schemaType(std::string_view attr) {
-  std::lock_guard lock(mutex_);
-  if (!ld_) connect();
-  return schema_.find(attr);
-}
-
-AdsType LdapConnection::columnType(std::string_view attr) {
-  if (equalsIgnoreCase(attr, "ADsPath")) return AdsType::kCaseIgnoreString;
-  std::lock_guard lock(mutex_);
-  if (!ld_) connect();
-  return schema_.columnType(attr);
-}
-
-std::string LdapConnection::canonicalName(std::string_view dn,
-                                          const std::optional<std::string>& serverValue) {
-  std::lock_guard lock(mutex_);
-  return canonicalNameIn(dn, defaultNamingContext_, dnsRoot_, serverValue);
 }
 
 }  // namespace tv::ldap

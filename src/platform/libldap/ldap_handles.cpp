@@ -11,10 +11,17 @@ std::vector<std::string> valuesOf(LDAP* ld, LDAPMessage* entry, const char* attr
   return out;
 }
 
-std::string firstValueOf(LDAP* ld, LDAPMessage* entry, const char* attr) {
-  const ValuesPtr vals(ldap_get_values_len(ld, entry, attr));
-  if (!vals || vals.get()[0] == nullptr) return {};
-  return std::string(vals.get()[0]->bv_val, vals.get()[0]->bv_len);
+Entry entryOf(LDAP* ld, LDAPMessage* entry) {
+  Entry out;
+  const TextPtr dn(ldap_get_dn(ld, entry));
+  if (dn) out.dn = dn.get();
+  BerElement* rawBer = nullptr;
+  TextPtr a(ldap_first_attribute(ld, entry, &rawBer));
+  const BerPtr ber(rawBer);
+  for (; a; a.reset(ldap_next_attribute(ld, entry, ber.get()))) {
+    out.attributes.emplace_back(a.get(), valuesOf(ld, entry, a.get()));
+  }
+  return out;
 }
 
 std::vector<char*> attrArray(const std::vector<std::string>& attrs) {
@@ -33,11 +40,14 @@ BervalList::BervalList(const std::vector<std::string>& values) {
   ptrs_.push_back(nullptr);
 }
 
-ModList::ModList(const std::vector<Change>& changes, int op) {
+ModList::ModList(const std::vector<Change>& changes, ModOp op) {
+  const int code = op == ModOp::kAdd      ? LDAP_MOD_ADD
+                   : op == ModOp::kDelete ? LDAP_MOD_DELETE
+                                          : LDAP_MOD_REPLACE;
   mods_.resize(changes.size());
   for (std::size_t i = 0; i < changes.size(); ++i) {
     lists_.emplace_back(std::make_unique<BervalList>(changes[i].values));
-    mods_[i].mod_op = op | LDAP_MOD_BVALUES;
+    mods_[i].mod_op = code | LDAP_MOD_BVALUES;
     mods_[i].mod_type = const_cast<char*>(changes[i].attr.c_str());
     mods_[i].mod_bvalues = lists_.back()->get();
     ptrs_.push_back(&mods_[i]);

@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace tv::ldap {
+#include "platform/ldap/ldap_client.h"
 
-// The attribute list that asks for no attributes, only the entries' DNs.
-inline constexpr const char* kNoAttributes = "1.1";
+namespace tv::ldap {
 
 struct MessageFree {
   void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
@@ -43,18 +42,12 @@ using ControlsPtr = std::unique_ptr<LDAPControl*, ControlsFree>;
 
 // The values of one attribute of an entry (none when it has none).
 [[nodiscard]] std::vector<std::string> valuesOf(LDAP* ld, LDAPMessage* entry, const char* attr);
-// The first of them, or "".
-[[nodiscard]] std::string firstValueOf(LDAP* ld, LDAPMessage* entry, const char* attr);
+// The entry with its DN and every attribute it came with.
+[[nodiscard]] Entry entryOf(LDAP* ld, LDAPMessage* entry);
 
 // The NULL-terminated attribute list of a search over strings that stay
 // alive for the call.
 [[nodiscard]] std::vector<char*> attrArray(const std::vector<std::string>& attrs);
-
-// One queued change: an attribute and its new values (none: remove them all).
-struct Change {
-  std::string attr;
-  std::vector<std::string> values;
-};
 
 // A berval array over strings that stay alive for the call.
 class BervalList {
@@ -70,7 +63,7 @@ class BervalList {
 // An LDAPMod list over a change queue, every change with the same operation.
 class ModList {
  public:
-  ModList(const std::vector<Change>& changes, int op);
+  ModList(const std::vector<Change>& changes, ModOp op);
   LDAPMod** get() { return ptrs_.data(); }
 
  private:

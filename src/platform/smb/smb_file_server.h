@@ -92,8 +92,4 @@ class SmbFileServer : public FileServer {
 [[nodiscard]] std::unique_ptr<SmbFileServer> openSmbFileServer(const SmbSettings& settings,
                                                                std::string* why = nullptr);
 
-// The HRESULT of a server-service status: "exists" and "does not exist" as
-// the product tells them apart, anything else as HRESULT_FROM_WIN32.
-[[nodiscard]] Hresult shareStatusToHresult(std::uint32_t status, bool lookup);
-
 }  // namespace tv

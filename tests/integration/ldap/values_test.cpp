@@ -21,6 +21,16 @@ TEST(LdapResultCodes, ClientSideFailuresTakeTheWindowsNumbers) {
   EXPECT_TRUE(isConnectionLost(-11));
   EXPECT_FALSE(isConnectionLost(-7));
   EXPECT_FALSE(isConnectionLost(52));
+  // The Windows client's own numbers come back to OpenLDAP's, so an adapter
+  // over it maps a dropped connection and a bad filter as libldap's does.
+  for (int code = -17; code <= 0; ++code) EXPECT_EQ(openldapCode(windowsLdapCode(code)), code);
+  EXPECT_EQ(openldapCode(81), -1);
+  EXPECT_EQ(openldapCode(91), -11);
+  EXPECT_EQ(openldapCode(80), 80);  // "other" comes from the server
+  EXPECT_EQ(openldapCode(68), 68);
+  EXPECT_EQ(openldapCode(113), 113);
+  EXPECT_TRUE(isConnectionLost(openldapCode(81)));
+  EXPECT_EQ(hresultOfLdap(openldapCode(87)), kEAdsInvalidFilter);
 }
 
 TEST(LdapSyntaxes, ActiveDirectorySyntaxesAsTheDirectoryInterfacesShowThem) {

@@ -71,6 +71,13 @@ class HardenedUnit : public ::testing::Test {
   static constexpr const char* kRoot = "\\\\127.0.0.1\\home\\haerdet";
 
   void SetUp() override {
+    // PrivateTmp= gives the sandbox a /tmp of its own, which would hide a
+    // checkout below /tmp from the program inside it.
+    const std::string work = fs::weakly_canonical(work_).string();
+    if (work.starts_with("/tmp/") || work.starts_with("/var/tmp/")) {
+      GTEST_SKIP() << "the build folder lies below /tmp, which the unit's PrivateTmp= hides; "
+                      "build outside /tmp to run this test";
+    }
     ASSERT_TRUE(server_.running());
     ASSERT_EQ(admin_.status(), 0);
     const int del = admin_.deleteTree(zeb_);

@@ -206,7 +206,18 @@ TEST_F(DataFolder, WhatTheServiceWritesIsTheServiceAccountsAlone) {
   log.message(lvl::kFile, "line\n");
   (void)appendListLine(rt, "ElevMailListe", "anna");
   housekeeping(rt);
+  // A job's change report replaces what stands at its name, a planted link
+  // included, and never writes through it.
+  plant("brovalt-7.rapport.csv");
+  {
+    ChangeReportScope report(rt.changes, folder.file("brovalt-7.rapport.csv"), &files);
+    rt.recordChange(ChangeAction::kCreate, "anna", "", "", "", ChangeResult::done());
+  }
   log.release();
+  EXPECT_EQ(elsewhere.read("victim"), "precious\n");
+  EXPECT_FALSE(fs::is_symlink(folder.file("brovalt-7.rapport.csv")));
+  EXPECT_NE(folder.read("brovalt-7.rapport.csv").find(";anna;opret;"), std::string::npos);
+  EXPECT_EQ(modeOf(folder.file("brovalt-7.rapport.csv")), 0600u);
   EXPECT_EQ(modeOf(folder.file("Tavlevagt.log")), 0600u);
   EXPECT_EQ(modeOf(folder.file("ElevMailListe-7.txt")), 0600u);
   EXPECT_EQ(modeOf(folder.file("bwdata.backup")), 0700u);

@@ -174,7 +174,7 @@ bool waitWhileRunning(pid_t pid, const std::function<bool()>& done) {
 // follow the job's own progress (how much of its log it wrote), not the
 // clock, so a busy machine moves none of them.
 TEST_F(LiveSchool, KilledAtRandomPointsTheJobIsReportedAndEndsAsIfNeverInterrupted) {
-  constexpr int kPupils = 500;
+  constexpr int kPupils = 2000;
   TempFolder school;
   generateSchool(school, kPupils);
   const std::string before = school.read("directory.ldif");

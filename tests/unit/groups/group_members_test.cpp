@@ -232,7 +232,7 @@ TEST(GroupChangeReport, EveryAddAndRemoveIsARowWithItsResult) {
   s.addGroup("7b", kGroupsDn, "Autooprettet af ZEB (M)", {anna});
   s.addGroup("Hånd", kGroupsDn, "lavet i hånden");
   {
-    ChangeReportScope job(s.rt.changes, s.logs.folder.file("brovalt-1.rapport.csv"));
+    ChangeReportScope job(s.rt.changes, s.logs.folder.file("brovalt-1.rapport.csv"), nullptr);
     (void)TilfoejGruppeMedlem(s.rt, "anna", "7a", true);    // created and filled
     (void)TilfoejGruppeMedlem(s.rt, "anna", "7b", true);    // already a member
     (void)TilfoejGruppeMedlem(s.rt, "anna", "Hånd", true);  // not the system's

@@ -59,7 +59,7 @@ TEST(ChangeReport, EachThreadWritesTheReportOfItsOwnJob) {
 
   report.begin(logs.folder.file("brovalt-1.rapport.csv"));
   std::thread passwords([&] {
-    ChangeReportScope job(report, logs.folder.file("kodevalt-1.rapport.csv"));
+    ChangeReportScope job(report, logs.folder.file("kodevalt-1.rapport.csv"), nullptr);
     for (int i = 0; i < 200; ++i) {
       report.record({"", "p" + std::to_string(i), ChangeAction::kPasswordReset, "Windows", "", ""},
                     ChangeResult::done());
@@ -89,7 +89,7 @@ TEST(ChangeReport, AReportThatCannotBeWrittenIsToldAndTheJobGoesOn) {
   ChangeReport report(logs.log);
   const std::string path = logs.folder.file("mangler/brovalt-1.rapport.csv");
   {
-    ChangeReportScope job(report, path);
+    ChangeReportScope job(report, path, nullptr);
     report.record({"Elev", "anna", ChangeAction::kCreate, "", "", ""}, ChangeResult::done());
   }
   const std::string line = "** Fejl: Ændringsrapporten \"" + path + "\" kan ikke skrives: ";

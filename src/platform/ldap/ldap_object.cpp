@@ -1,4 +1,4 @@
-#include "platform/libldap/ldap_objects.h"
+#include "platform/ldap/ldap_objects.h"
 
 #include <charconv>
 
@@ -52,10 +52,8 @@ Hresult LdapObject::setAccountDisabled(bool disabled) {
   return put("userAccountControl", std::to_string(v));
 }
 
-int LdapObject::modify(const std::vector<Change>& changes, int op) {
-  ModList mods(changes, op);
-  const int rc = dir_.connection().call(
-      [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
+int LdapObject::modify(const std::vector<Change>& changes, ModOp op) {
+  const int rc = dir_.client().modify(dn_, changes, op);
   loaded_ = false;
   cache_.clear();
   return rc;
@@ -69,7 +67,7 @@ std::string LdapObject::className() const {
   }
   // Not in a seeded cache: read it (className is const, so on a copy of the handle).
   std::vector<DirAttribute> attrs;
-  if (dir_.readEntry(dn_, {"objectClass"}, &attrs) == LDAP_SUCCESS) {
+  if (dir_.readEntry(dn_, {"objectClass"}, &attrs) == ldaprc::kSuccess) {
     for (const DirAttribute& a : attrs) {
       if (equalsIgnoreCase(a.name, "objectClass") && !a.values.empty()) return a.values.back();
     }
@@ -97,7 +95,7 @@ const std::vector<std::string>* LdapObject::lookup(std::string_view attr, Hresul
   if (!loaded_ && !new_) {
     std::vector<DirAttribute> attrs;
     const int rc = dir_.readEntry(dn_, {}, &attrs);
-    if (rc != LDAP_SUCCESS) {
+    if (rc != ldaprc::kSuccess) {
       *hr = hresultOfLdap(rc);
       return nullptr;
     }
@@ -131,7 +129,7 @@ DirResult<std::int64_t> LdapObject::getInt(std::string_view attr) {
 }
 
 AdsType LdapObject::typeOf(std::string_view attr) {
-  const auto t = dir_.connection().schemaType(attr);
+  const auto t = dir_.client().schemaType(attr);
   if (t) {
     if (*t != AdsType::kInvalid) return *t;
     // Constructed attributes are not in the schema but are read all the same.
@@ -172,10 +170,8 @@ Hresult LdapObject::setInfo() {
       adds.push_back(std::move(c));
     }
     if (!haveClass) adds.insert(adds.begin(), Change{"objectClass", {newClass_}});
-    ModList mods(adds, LDAP_MOD_ADD);
-    const int rc = dir_.connection().call(
-        [&](LDAP* ld) { return ldap_add_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
-    if (rc == LDAP_SUCCESS) new_ = false;
+    const int rc = dir_.client().add(dn_, adds);
+    if (rc == ldaprc::kSuccess) new_ = false;
     return dir_.outcome(rc);
   }
   // The Windows provider lets a modify go through without the attributes the
@@ -183,7 +179,7 @@ Hresult LdapObject::setInfo() {
   std::vector<Change> known;
   std::vector<std::string> unknown;
   for (Change& c : queue) {
-    const auto t = dir_.connection().schemaType(c.attr);
+    const auto t = dir_.client().schemaType(c.attr);
     if (t && *t == AdsType::kInvalid) {
       unknown.push_back(c.attr);
     } else {
@@ -191,10 +187,8 @@ Hresult LdapObject::setInfo() {
     }
   }
   if (!known.empty()) {
-    ModList mods(known, LDAP_MOD_REPLACE);
-    const int rc = dir_.connection().call(
-        [&](LDAP* ld) { return ldap_modify_ext_s(ld, dn_.c_str(), mods.get(), nullptr, nullptr); });
-    if (rc != LDAP_SUCCESS) return hresultOfLdap(rc);
+    const int rc = dir_.client().modify(dn_, known, ModOp::kReplace);
+    if (rc != ldaprc::kSuccess) return hresultOfLdap(rc);
   }
   if (!unknown.empty()) {
     std::string names;
@@ -234,10 +228,8 @@ DirResult<std::unique_ptr<DirObject>> LdapObject::moveHere(std::string_view sour
     return {dir_.fail(kEAdsBadPathname, "cannot move " + source + " as " + rdn), nullptr};
   }
   rdn = wireRdn(parsed->front());
-  const int rc = dir_.connection().call([&](LDAP* ld) {
-    return ldap_rename_s(ld, source.c_str(), rdn.c_str(), dn_.c_str(), 1, nullptr, nullptr);
-  });
-  if (rc != LDAP_SUCCESS) return {hresultOfLdap(rc), nullptr};
+  const int rc = dir_.client().rename(source, rdn, dn_);
+  if (rc != ldaprc::kSuccess) return {hresultOfLdap(rc), nullptr};
   dir_.succeed();
   return {kSOk, std::make_unique<LdapObject>(dir_, rdn + "," + dn_, false, false)};
 }
@@ -249,8 +241,7 @@ Hresult LdapObject::deleteChild(std::string_view, std::string_view rdn) {
     return dir_.fail(kEAdsBadPathname, "not a relative name: " + std::string(rdn));
   }
   const std::string child = wireRdn(parsed->front()) + "," + dn_;
-  return dir_.outcome(dir_.connection().call(
-      [&](LDAP* ld) { return ldap_delete_ext_s(ld, child.c_str(), nullptr, nullptr); }));
+  return dir_.outcome(dir_.client().remove(child));
 }
 
 DirResult<std::vector<std::string>> LdapObject::children(std::string_view cls) {
@@ -268,26 +259,26 @@ DirResult<std::vector<std::string>> LdapObject::children(std::string_view cls) {
 
 Hresult LdapObject::setPassword(std::string_view password) {
   if (new_ || rootDse_) return unsaved();
-  if (!dir_.connection().encrypted()) {
+  if (!dir_.client().encrypted()) {
     // The password would cross the network readable by anyone on the way.
     return dir_.fail(hresultFromLdap(ldaprc::kConfidentialityRequired),
                      "password not sent: the connection is not encrypted (use ldaps:// or "
                      "LdapStartTls)");
   }
-  return dir_.outcome(modify({{"unicodePwd", {unicodePwdValue(password)}}}, LDAP_MOD_REPLACE));
+  return dir_.outcome(modify({{"unicodePwd", {unicodePwdValue(password)}}}, ModOp::kReplace));
 }
 
 Hresult LdapObject::changeMember(std::string_view memberPath, bool add) {
   if (new_ || rootDse_) return unsaved();
   return dir_.outcome(
-      modify({{"member", {wireDn(dnFromPath(memberPath))}}}, add ? LDAP_MOD_ADD : LDAP_MOD_DELETE));
+      modify({{"member", {wireDn(dnFromPath(memberPath))}}}, add ? ModOp::kAdd : ModOp::kDelete));
 }
 
 DirResult<std::vector<std::string>> LdapObject::members() {
   if (new_ || rootDse_) return {unsaved(), {}};
   std::vector<DirAttribute> attrs;
   const int rc = dir_.readEntry(dn_, {"member"}, &attrs);
-  if (rc != LDAP_SUCCESS) return {hresultOfLdap(rc), {}};
+  if (rc != ldaprc::kSuccess) return {hresultOfLdap(rc), {}};
   std::vector<std::string> out;
   for (const DirAttribute& a : attrs) {
     if (!equalsIgnoreCase(a.name, "member")) continue;

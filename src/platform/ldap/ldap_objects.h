@@ -1,9 +1,8 @@
-// The directory port's objects over one LdapConnection: LdapDirectory binds
-// entries, reads them and searches; LdapObject is one entry with its
-// property cache and its queue of changes, committed as one add or modify.
+// The directory port's objects over one LdapClient, whichever client library
+// carries it: LdapDirectory binds entries, reads them and searches;
+// LdapObject is one entry with its property cache and its queue of changes,
+// committed as one add or modify.
 #pragma once
-
-#include <ldap.h>
 
 #include <cstdint>
 #include <memory>
@@ -13,8 +12,7 @@
 #include <vector>
 
 #include "directory/directory.h"
-#include "platform/libldap/ldap_connection.h"
-#include "platform/libldap/ldap_handles.h"
+#include "platform/ldap/ldap_client.h"
 
 namespace tv::ldap {
 
@@ -79,7 +77,7 @@ class LdapObject final : public DirObject {
   // the cache lacks it. Null with *hr set when it has no value.
   const std::vector<std::string>* lookup(std::string_view attr, Hresult* hr);
   // One modify of the entry with these changes, the cache dropped after it.
-  int modify(const std::vector<Change>& changes, int op);
+  int modify(const std::vector<Change>& changes, ModOp op);
   Hresult changeMember(std::string_view memberPath, bool add);
   Hresult unsaved();
 
@@ -95,7 +93,7 @@ class LdapObject final : public DirObject {
 
 class LdapDirectory final : public Directory {
  public:
-  LdapDirectory(ConnectOptions options, LogSink& log) : connection_(std::move(options), log) {}
+  explicit LdapDirectory(std::unique_ptr<LdapClient> client) : client_(std::move(client)) {}
 
   DirResult<std::unique_ptr<DirObject>> bind(std::string_view path) override;
   DirResult<std::unique_ptr<DirObject>> bindRow(const SearchRow& row) override;
@@ -107,13 +105,11 @@ class LdapDirectory final : public Directory {
 
   // --- for the objects ---
 
-  LdapConnection& connection() { return connection_; }
-  // The HRESULT of a libldap result code; a success clears lastError().
+  LdapClient& client() { return *client_; }
+  // The HRESULT of a client library's result code; a success clears lastError().
   Hresult outcome(int rc);
-  Hresult fail(Hresult hr, std::string text) {
-    return connection_.errors().fail(hr, std::move(text));
-  }
-  void succeed() { connection_.errors().succeed(); }
+  Hresult fail(Hresult hr, std::string text) { return client_->errors().fail(hr, std::move(text)); }
+  void succeed() { client_->errors().succeed(); }
   // Every attribute of one entry (attrs empty: all), ranged values gathered.
   int readEntry(const std::string& dn, const std::vector<std::string>& attrs,
                 std::vector<DirAttribute>* out);
@@ -121,10 +117,9 @@ class LdapDirectory final : public Directory {
  private:
   // Turns one entry into attributes; ranged attributes are completed by
   // further reads of the entry.
-  int entryAttributes(LDAP* ld, LDAPMessage* entry, const std::string& dn,
-                      std::vector<DirAttribute>* out);
+  int entryAttributes(const Entry& entry, std::vector<DirAttribute>* out);
 
-  LdapConnection connection_;
+  std::unique_ptr<LdapClient> client_;
 };
 
 }  // namespace tv::ldap
