@@ -46,7 +46,8 @@ const SambaDomain& dc() {
   return *domain;
 }
 
-// The loader's own connection logs nothing the job log should show.
+// The loader's connection writes its log lines (a failed connection …) to the
+// test's output, not into the job's log.
 class StderrLog : public LogSink {
  public:
   void write(unsigned, std::string_view text) override {
