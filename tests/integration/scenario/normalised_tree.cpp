@@ -56,4 +56,14 @@ std::string normalisedTree(Directory& directory, const std::string& baseDn) {
   return out;
 }
 
+std::string maskExtendedErrors(const std::string& log) {
+  std::string out;
+  for (const std::string& line : split(log, '\n')) {
+    out += line.rfind("Error Text: ", 0) == 0 ? "Error Text: <the directory's>" : line;
+    out += '\n';
+  }
+  out.pop_back();
+  return out;
+}
+
 }  // namespace tv::test

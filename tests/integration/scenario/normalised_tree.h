@@ -33,4 +33,10 @@ inline const std::vector<std::string> kScenarioAttributes = {
 // "<no OU=ZEB: hresult 0x…>\n" when it cannot be searched.
 [[nodiscard]] std::string normalisedTree(Directory& directory, const std::string& baseDn);
 
+// Named normalisation "extended error text": after a failed call the log
+// shows the directory's own extended error (ADsGetLastError's code and text).
+// Each directory words the text its own way; the code is the same in both,
+// and stays compared with the HRESULT lines above it and the provider below.
+[[nodiscard]] std::string maskExtendedErrors(const std::string& log);
+
 }  // namespace tv::test

@@ -1,13 +1,14 @@
 #include "snapshot_loader.h"
 
-#include <ldap.h>
-
 #include <algorithm>
-#include <memory>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "directory/escape.h"
 #include "platform/memory/ldif.h"
 #include "text/text.h"
 
@@ -15,9 +16,11 @@ namespace tv::test {
 namespace {
 
 // Computed or guarded by the server: an add naming them fails or they would
-// be ignored. userAccountControl and member are set after the add.
+// be ignored. objectClass comes with create(), userAccountControl and member
+// are set after the add.
 const std::set<std::string> kLeftOut = {"objectguid",
                                         "objectsid",
+                                        "objectclass",
                                         "name",
                                         "objectcategory",
                                         "whencreated",
@@ -53,16 +56,11 @@ struct Attribute {
 
 struct Entry {
   std::string dn;
+  std::string cls;                    // the most specific class: the last value
   std::vector<Attribute> attributes;  // what the add carries
   std::vector<std::string> members;
   std::string userAccountControl;
-  bool user = false;
 };
-
-struct LdapDeleter {
-  void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
-};
-using Connection = std::unique_ptr<LDAP, LdapDeleter>;
 
 std::size_t depth(const std::string& dn) {
   std::size_t n = 0;
@@ -76,82 +74,41 @@ std::size_t depth(const std::string& dn) {
   return n;
 }
 
-std::string failure(LDAP* ld, const std::string& what, int rc) {
-  std::string text = what + ": " + std::to_string(rc) + " " + ldap_err2string(rc);
-  char* diag = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diag) == LDAP_OPT_SUCCESS && diag) {
-    text += std::string(" (") + diag + ")";
-    ldap_memfree(diag);
-  }
-  return text;
+std::string failure(const std::string& what, Hresult hr) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, ": hresult 0x%08X", static_cast<unsigned>(hr));
+  return what + buf;
 }
 
-Connection connect(const SambaDc& dc, std::string* error) {
-  LDAP* raw = nullptr;
-  if (ldap_initialize(&raw, dc.uri.c_str()) != LDAP_SUCCESS) {
-    *error = "cannot initialise " + dc.uri;
-    return nullptr;
-  }
-  Connection ld(raw);
-  int version = LDAP_VERSION3;
-  ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(raw, LDAP_OPT_X_TLS_CACERTFILE, dc.caFile.c_str());
-  int demand = LDAP_OPT_X_TLS_DEMAND;
-  ldap_set_option(raw, LDAP_OPT_X_TLS_REQUIRE_CERT, &demand);
-  int newCtx = 0;
-  ldap_set_option(raw, LDAP_OPT_X_TLS_NEWCTX, &newCtx);
-  berval cred{static_cast<ber_len_t>(dc.adminPassword.size()),
-              const_cast<char*>(dc.adminPassword.data())};
-  const int rc =
-      ldap_sasl_bind_s(raw, dc.adminDn.c_str(), LDAP_SASL_SIMPLE, &cred, nullptr, nullptr, nullptr);
-  if (rc != LDAP_SUCCESS) {
-    *error = failure(raw, "bind as " + dc.adminDn, rc);
-    return nullptr;
-  }
-  return ld;
-}
-
-// One modify or add with these attributes; the LDAP result.
-int write(LDAP* ld, const std::string& dn, int op, const std::vector<Attribute>& attributes,
-          bool add) {
-  std::vector<LDAPMod> mods(attributes.size());
-  std::vector<std::vector<berval>> values(attributes.size());
-  std::vector<std::vector<berval*>> pointers(attributes.size());
-  std::vector<LDAPMod*> list;
-  for (std::size_t i = 0; i < attributes.size(); ++i) {
-    for (const std::string& v : attributes[i].values) {
-      values[i].push_back({static_cast<ber_len_t>(v.size()), const_cast<char*>(v.data())});
+// Deletes dn and everything below it, deepest first; "" or the failure.
+std::string deleteTree(Directory& directory, const std::string& dn) {
+  std::vector<std::string> below;
+  const Hresult found = directory.search(pathFromDn(dn), "(objectClass=*)", {"ADsPath"},
+                                         SearchScope::kSubtree, 500, [&below](const SearchRow& r) {
+                                           below.push_back(r.dn);
+                                           return true;
+                                         });
+  if (found == kNoSuchObject) return "";
+  if (found < 0) return failure("search " + dn, found);
+  std::stable_sort(below.begin(), below.end(),
+                   [](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
+  for (const std::string& child : below) {
+    auto parent = directory.bind(pathFromDn(parentDn(child)));
+    if (!parent.ok()) return failure("bind " + parentDn(child), parent.hr);
+    if (const Hresult hr = parent.value->deleteChild("", leafRdn(child)); hr < 0) {
+      return failure("delete " + child, hr);
     }
-    for (berval& b : values[i]) pointers[i].push_back(&b);
-    pointers[i].push_back(nullptr);
-    mods[i].mod_op = op | LDAP_MOD_BVALUES;
-    mods[i].mod_type = const_cast<char*>(attributes[i].name.c_str());
-    mods[i].mod_bvalues = pointers[i].data();
-    list.push_back(&mods[i]);
   }
-  list.push_back(nullptr);
-  return add ? ldap_add_ext_s(ld, dn.c_str(), list.data(), nullptr, nullptr)
-             : ldap_modify_ext_s(ld, dn.c_str(), list.data(), nullptr, nullptr);
-}
-
-std::string unicodePwd(std::string_view password) {
-  std::string quoted = "\"" + std::string(password) + "\"";
-  std::string out;
-  for (char c : quoted) {
-    out += c;
-    out += '\0';
-  }
-  return out;
+  return "";
 }
 
 }  // namespace
 
-std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
+std::string loadSnapshot(Directory& directory, const std::string& baseDn, std::string_view ldif) {
   memdir::LdifParse parsed = memdir::parseLdif(ldif);
   if (!parsed.error.empty()) return "snapshot: " + parsed.error;
 
-  const std::string base = toLower(dc.baseDn);
+  const std::string base = toLower(baseDn);
   const std::string zeb = "ou=zeb," + base;
   std::vector<Entry> entries;
   for (const memdir::LdifRecord& r : parsed.records) {
@@ -159,7 +116,7 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
     if (dn == base) continue;
     if (dn.size() <= base.size() ||
         dn.compare(dn.size() - base.size() - 1, std::string::npos, "," + base) != 0) {
-      return "snapshot entry " + r.dn + " is not below " + dc.baseDn;
+      return "snapshot entry " + r.dn + " is not below " + baseDn;
     }
     Entry e;
     e.dn = r.dn;
@@ -169,8 +126,9 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
         e.members.push_back(value);
       } else if (key == "useraccountcontrol") {
         e.userAccountControl = value;
+      } else if (key == "objectclass") {
+        e.cls = value;
       }
-      if (key == "objectclass" && toLower(value) == "user") e.user = true;
       if (kLeftOut.count(key) != 0) continue;
       auto same = std::find_if(e.attributes.begin(), e.attributes.end(),
                                [&key](const Attribute& a) { return toLower(a.name) == key; });
@@ -180,49 +138,76 @@ std::string loadSnapshot(const SambaDc& dc, std::string_view ldif) {
         same->values.push_back(value);
       }
     }
+    if (e.cls.empty()) return "snapshot entry " + r.dn + " has no objectClass";
     entries.push_back(std::move(e));
   }
   std::stable_sort(entries.begin(), entries.end(),
                    [](const Entry& a, const Entry& b) { return depth(a.dn) < depth(b.dn); });
 
-  std::string error;
-  Connection ld = connect(dc, &error);
-  if (!ld) return error;
-
-  // The tree-delete control removes the subtree in one call.
-  char oid[] = "1.2.840.113556.1.4.805";
-  LDAPControl tree{oid, {0, nullptr}, 1};
-  LDAPControl* controls[] = {&tree, nullptr};
-  const std::string zebDn = "OU=ZEB," + dc.baseDn;
-  const int del = ldap_delete_ext_s(ld.get(), zebDn.c_str(), controls, nullptr);
-  if (del != LDAP_SUCCESS && del != LDAP_NO_SUCH_OBJECT) {
-    return failure(ld.get(), "delete " + zebDn, del);
-  }
+  if (std::string error = deleteTree(directory, "OU=ZEB," + baseDn); !error.empty()) return error;
 
   for (const Entry& e : entries) {
-    const int rc = write(ld.get(), e.dn, LDAP_MOD_ADD, e.attributes, true);
+    auto parent = directory.bind(pathFromDn(parentDn(e.dn)));
+    if (!parent.ok()) return failure("bind " + parentDn(e.dn), parent.hr);
+    auto made = parent.value->create(e.cls, leafRdn(e.dn));
+    if (!made.ok()) return failure("create " + e.dn, made.hr);
+    for (const Attribute& a : e.attributes) {
+      if (const Hresult hr = made.value->putAll(a.name, a.values); hr < 0) {
+        return failure("put " + a.name + " of " + e.dn, hr);
+      }
+    }
+    const Hresult added = made.value->setInfo();
     const std::string dn = toLower(e.dn);
     const bool inZeb = dn == zeb || dn.ends_with("," + zeb);
     // Built-in containers (CN=Users …) are already in every domain.
-    if (rc == LDAP_ALREADY_EXISTS && !inZeb) continue;
-    if (rc != LDAP_SUCCESS) return failure(ld.get(), "add " + e.dn, rc);
-    if (!e.user || e.userAccountControl.empty()) continue;
+    if (added == kAlreadyExists && !inZeb) continue;
+    if (added < 0) return failure("add " + e.dn, added);
+    if (toLower(e.cls) != "user" || e.userAccountControl.empty()) continue;
+    auto user = directory.bind(pathFromDn(e.dn));
+    if (!user.ok()) return failure("bind " + e.dn, user.hr);
     const long flags = std::strtol(e.userAccountControl.c_str(), nullptr, 10);
     if ((flags & kPasswordNotRequired) == 0) {
-      const int pw =
-          write(ld.get(), e.dn, LDAP_MOD_REPLACE, {{"unicodePwd", {unicodePwd(kPassword)}}}, false);
-      if (pw != LDAP_SUCCESS) return failure(ld.get(), "password of " + e.dn, pw);
+      if (const Hresult hr = user.value->setPassword(kPassword); hr < 0) {
+        return failure("password of " + e.dn, hr);
+      }
     }
-    const int uac = write(ld.get(), e.dn, LDAP_MOD_REPLACE,
-                          {{"userAccountControl", {e.userAccountControl}}}, false);
-    if (uac != LDAP_SUCCESS) return failure(ld.get(), "userAccountControl of " + e.dn, uac);
+    (void)user.value->put("userAccountControl", e.userAccountControl);
+    if (const Hresult hr = user.value->setInfo(); hr < 0) {
+      return failure("userAccountControl of " + e.dn, hr);
+    }
   }
   for (const Entry& e : entries) {
     if (e.members.empty()) continue;
-    const int rc = write(ld.get(), e.dn, LDAP_MOD_ADD, {{"member", e.members}}, false);
-    if (rc != LDAP_SUCCESS) return failure(ld.get(), "members of " + e.dn, rc);
+    auto group = directory.bind(pathFromDn(e.dn));
+    if (!group.ok()) return failure("bind " + e.dn, group.hr);
+    for (const std::string& member : e.members) {
+      if (const Hresult hr = group.value->addMember(pathFromDn(member)); hr < 0) {
+        return failure("member " + member + " of " + e.dn, hr);
+      }
+    }
   }
   return "";
+}
+
+bool sharedIdentificationsInNameOrder(Directory& directory, const std::string& baseDn) {
+  // The filter the user lists are read with: the order depends on it.
+  std::map<std::string, std::vector<std::string>> holders;  // attr=value -> DNs as returned
+  const Hresult hr =
+      directory.search("OU=ZEB," + baseDn, "(&(objectCategory=person)(objectClass=user)(cn=*))",
+                       {"employeeNumber", "employeeID"}, SearchScope::kSubtree, 500,
+                       [&holders](const SearchRow& row) {
+                         for (const char* attr : {"employeeNumber", "employeeID"}) {
+                           if (const std::string v = row.first(attr); !v.empty()) {
+                             holders[std::string(attr) + "=" + v].push_back(toLower(row.dn));
+                           }
+                         }
+                         return true;
+                       });
+  if (hr < 0) return true;  // nothing to order; the comparison shows the rest
+  for (const auto& [value, dns] : holders) {
+    if (!std::is_sorted(dns.begin(), dns.end())) return false;
+  }
+  return true;
 }
 
 }  // namespace tv::test
