@@ -283,7 +283,7 @@ Hresult LdapObject::changeMembers(const std::vector<std::string>& memberPaths, b
   Change change{"member", {}};
   change.values.reserve(memberPaths.size());
   for (const std::string& path : memberPaths) change.values.push_back(wireDn(dnFromPath(path)));
-  return dir_.outcome(modify({std::move(change)}, add ? LDAP_MOD_ADD : LDAP_MOD_DELETE));
+  return dir_.outcome(modify({std::move(change)}, add ? ModOp::kAdd : ModOp::kDelete));
 }
 
 DirResult<std::vector<std::string>> LdapObject::members() {

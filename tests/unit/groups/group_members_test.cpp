@@ -401,11 +401,13 @@ TEST(MembershipMerge, ManyAddsGoInBatchesAndEndAsOneByOne) {
       CountingDirectory counter(faulty);
       batched.rt.ports.directory = &counter;
       {
-        ChangeReportScope report(batched.rt.changes, batched.logs.folder.path() + "/r.csv");
+        ChangeReportScope report(batched.rt.changes, batched.logs.folder.path() + "/r.csv",
+                                 nullptr);
         membershipMerge(batched.rt, none, ni, file, fi, false);
       }
       {
-        ChangeReportScope report(oneByOne.rt.changes, oneByOne.logs.folder.path() + "/r.csv");
+        ChangeReportScope report(oneByOne.rt.changes, oneByOne.logs.folder.path() + "/r.csv",
+                                 nullptr);
         MembershipCache cache;
         for (const std::uint32_t i : fi) {
           (void)TilfoejGruppeMedlem(oneByOne.rt, file[i].login, file[i].group, false, &cache);
