@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "jobserver/job_server_client.h"
-#include "password/password_jobs.h"
 #include "platform/app/directory_choice.h"
+#include "platform/app/program.h"
 #include "platform/curl/curl_http_client.h"
 #include "platform/ldap/ldap_directory.h"
 #include "platform/posix/key_files.h"
@@ -21,12 +20,7 @@
 #include "platform/posix/syslog_event_log.h"
 #include "platform/posix/systemd_host.h"
 #include "platform/smb/smb_file_server.h"
-#include "runtime/job_server.h"
-#include "runtime/runtime.h"
-#include "runtime/settings_loader.h"
 #include "service/command_line.h"
-#include "service/job_dispatch.h"
-#include "service/service_main.h"
 #include "text/paths.h"
 
 int main(int argc, char** argv) {
@@ -55,7 +49,6 @@ int main(int argc, char** argv) {
   tv::PosixLocalFiles localFiles;
   tv::KeyFiles keys(configRoot);
   tv::CurlHttpClient http;
-  tv::JobServerClient jobServer;
   tv::DirectoryChoice directory(tv::openLdapDirectory);
 
   tv::SystemdServiceHost::Options hostOptions;
@@ -70,38 +63,10 @@ int main(int argc, char** argv) {
   hostOptions.startedByManager = tv::startedBySystemd();
   tv::SystemdServiceHost host(hostOptions);
 
-  tv::Log log(tv::Log::Options{"", "Tavlevagt.log", &clock, &events, &system, console, stderr,
-                               &localFiles});
-  tv::Ports ports;
-  ports.processes = &processes;
-  ports.clock = &clock;
-  ports.system = &system;
-  ports.keys = &keys;
-  ports.jobServer = &jobServer;
-  ports.http = &http;
-  ports.host = &host;
-  ports.localFiles = &localFiles;
-  tv::Runtime rt(log, ports, "");
-  // A fatal data error ends the process in the middle of a job; what the job
-  // wrote to the snapshot so far is kept, as a domain controller keeps it.
-  rt.fatalExit = directory.savingBefore([](int code) { std::exit(code); });
-
-  tv::EntryHooks hooks;
-  hooks.handler = [](tv::Runtime& r, const std::string& fileName) {
-    (void)tv::handleSyncFile(r, fileName);
-  };
-  hooks.passwordWatch = [](tv::Runtime& r) { tv::passwordWatchLoop(r); };
-  // The directory is opened first: the settings load asks it for the domain's names.
-  // The file server needs the settings (its credentials file), so it comes after.
-  std::unique_ptr<tv::SmbFileServer> files;
-  hooks.loadSettings = [&directory, &files](tv::Runtime& r) {
-    directory.open(r);
-    const int result = tv::loadSettings(r);
-    std::string why;
-    files = tv::openSmbFileServer(tv::SmbSettings{r.settings.FileServerCredentials}, &why);
-    r.ports.files = files.get();
-    if (!files) r.log.message(1, "** Fejl: Filserveren kan ikke nås: %s\n", why.c_str());
-    return result;
-  };
-  return tv::runEntry(rt, cl, hooks);
+  const tv::PlatformAdapters adapters{&clock,      &events, &system, &processes,
+                                      &localFiles, &keys,   &http,   &host};
+  return tv::runProgram(cl, console, adapters, directory,
+                        [](const std::string& credentials, std::string* why) {
+                          return tv::openSmbFileServer(tv::SmbSettings{credentials}, why);
+                        });
 }
