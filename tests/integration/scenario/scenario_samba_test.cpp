@@ -119,26 +119,10 @@ TEST_P(ScenarioOnSamba, JobLogAsExpectedAndDomainEndsAsMemoryDirectory) {
 }
 
 // The test-mode jobs and the live jobs of the user scenarios.
-std::vector<std::string> scenarios() {
-  std::vector<std::string> folders;
-  for (const char* root : {TAVLEVAGT_SCENARIO_DATA, TAVLEVAGT_LIVE_SCENARIO_DATA}) {
-    for (const auto& e : fs::directory_iterator(root)) {
-      if (e.is_directory()) folders.push_back(e.path().string());
-    }
-  }
-  std::sort(folders.begin(), folders.end());
-  return folders;
-}
-
-INSTANTIATE_TEST_SUITE_P(Jobs, ScenarioOnSamba, ::testing::ValuesIn(scenarios()),
-                         [](const auto& info) {
-                           const fs::path p(info.param);
-                           std::string n = p.parent_path().parent_path().filename().string() + "_" +
-                                           p.filename().string();
-                           for (char& c : n)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Jobs, ScenarioOnSamba,
+                         ::testing::ValuesIn(scenarioFolders({TAVLEVAGT_SCENARIO_DATA,
+                                                              TAVLEVAGT_LIVE_SCENARIO_DATA})),
+                         [](const auto& info) { return scenarioTestName(info.param); });
 
 TEST(ExtendedErrorMask, HidesOnlyTheDirectorysOwnText) {
   EXPECT_EQ(

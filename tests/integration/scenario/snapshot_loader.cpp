@@ -1,8 +1,10 @@
 #include "snapshot_loader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <utility>
@@ -208,6 +210,26 @@ bool sharedIdentificationsInNameOrder(Directory& directory, const std::string& b
     if (!std::is_sorted(dns.begin(), dns.end())) return false;
   }
   return true;
+}
+
+std::vector<std::string> scenarioFolders(const std::vector<std::string>& roots) {
+  std::vector<std::string> folders;
+  for (const std::string& root : roots) {
+    for (const auto& e : std::filesystem::directory_iterator(root)) {
+      if (e.is_directory()) folders.push_back(e.path().string());
+    }
+  }
+  std::sort(folders.begin(), folders.end());
+  return folders;
+}
+
+std::string scenarioTestName(const std::string& folder) {
+  const std::filesystem::path p(folder);
+  std::string n = p.parent_path().parent_path().filename().string() + "_" + p.filename().string();
+  for (char& c : n) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return n;
 }
 
 }  // namespace tv::test

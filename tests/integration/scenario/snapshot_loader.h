@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "directory/directory.h"
 
@@ -30,5 +31,10 @@ namespace tv::test {
 // (half the time per pair).
 [[nodiscard]] bool sharedIdentificationsInNameOrder(Directory& directory,
                                                     const std::string& baseDn);
+
+// The scenario folders below the given roots, sorted, and a test name for
+// one of them ("data_damaged_job" for …/scenario/data/damaged-job).
+[[nodiscard]] std::vector<std::string> scenarioFolders(const std::vector<std::string>& roots);
+[[nodiscard]] std::string scenarioTestName(const std::string& folder);
 
 }  // namespace tv::test
