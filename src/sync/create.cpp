@@ -138,6 +138,7 @@ Hresult createAccount(Runtime& rt, FileUser& user, std::string& where,
     }
   }
   DirUser record = recordFor(user, *object);
+  record.loginChecked = true;
   if (auto uac = object->getInt("userAccountControl"); uac.ok()) {
     // The read loaded the account as the directory holds it. Unless the share
     // step writes to it first, the update below starts from that state: it
@@ -304,7 +305,8 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
   return *hr;
 }
 
-Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object) {
+Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object,
+                   bool loginChecked) {
   const Settings& s = rt.settings;
   const char* login = user.login.c_str();
   std::string base;
@@ -313,13 +315,17 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
     if (auto cut = base.find('_'); cut != std::string::npos) base.resize(cut);
   }
   // Only an account other than this one is read: mostly the login's holder
-  // is the account itself, and its path tells that without a bind.
+  // is the account itself, and its path tells that without a bind. A new
+  // account's creation searched for its login moments before it was made
+  // (the pass checks for an existing account first) and nobody held it.
   std::unique_ptr<DirObject> other;
-  if (auto holder = findUserPathByLogin(rt, rt.trim.defaultNamingContext, base);
-      holder.ok() && !dnEquals(dnFromPath(holder.value), object->dn())) {
-    // One that cannot be bound counts as not found, as in the other searches.
-    if (auto bound = rt.ports.directory->bind(holder.value); bound.ok()) {
-      other = std::move(bound.value);
+  if (!(loginChecked && base == user.login)) {
+    if (auto holder = findUserPathByLogin(rt, rt.trim.defaultNamingContext, base);
+        holder.ok() && !dnEquals(dnFromPath(holder.value), object->dn())) {
+      // One that cannot be bound counts as not found, as in the other searches.
+      if (auto bound = rt.ports.directory->bind(holder.value); bound.ok()) {
+        other = std::move(bound.value);
+      }
     }
   }
   if (other) {
@@ -353,22 +359,27 @@ Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& obje
 
   Hresult result = 1;
   const std::string containerPath = "LDAP://" + userContainerOf(rt, user);
-  auto container = rt.ports.directory->bind(containerPath);
-  if (!container.ok()) {
+  const auto moved = [&](DirResult<std::unique_ptr<DirObject>> outcome) {
+    if (!outcome.ok()) {
+      rt.log.reportHresult(outcome.hr, "** Fejl: MoveHere(%s) EnableUser\n", path.c_str());
+      rt.recordChange(ChangeAction::kEnable, user.login, "placering", dnFromPath(path),
+                      dnFromPath(containerPath), ChangeResult::of(outcome.hr));
+    } else {
+      rt.log.message(1, "   %s flyttes til %s\n", login, containerPath.c_str());
+      object = std::move(outcome.value);
+    }
+  };
+  if (alreadyThere(path, dnFromPath(containerPath), rdn)) {
+    // Where it belongs already (a new account always is): the container
+    // exists, and the account is only bound again.
+    moved(rt.ports.directory->bind(path));
+  } else if (auto container = rt.ports.directory->bind(containerPath); !container.ok()) {
     rt.log.reportHresult(container.hr, "** Fejl: Kunne ikke finde %s\n", containerPath.c_str());
     rt.recordChange(ChangeAction::kEnable, user.login, "placering", dnFromPath(path),
                     dnFromPath(containerPath), ChangeResult::of(container.hr));
     result = container.hr;
   } else {
-    auto moved = moveInto(rt, *container.value, path, rdn);
-    if (!moved.ok()) {
-      rt.log.reportHresult(moved.hr, "** Fejl: MoveHere(%s) EnableUser\n", path.c_str());
-      rt.recordChange(ChangeAction::kEnable, user.login, "placering", dnFromPath(path),
-                      dnFromPath(containerPath), ChangeResult::of(moved.hr));
-    } else {
-      rt.log.message(1, "   %s flyttes til %s\n", login, containerPath.c_str());
-      object = std::move(moved.value);
-    }
+    moved(moveInto(rt, *container.value, path, rdn));
   }
   const std::string& script = rt.trim.staff ? s.RunScriptPostEnableMeda : s.RunScriptPostEnableElev;
   if (!script.empty()) runScript(rt, script, user.login, "RunScriptPostEnable:");
