@@ -175,12 +175,18 @@ Hresult createAccount(Runtime& rt, FileUser& user, std::string& where,
 
 // Whether a creation may be drafted and sent as one add: nothing between the
 // add and the enabling may reach outside the directory (folders, shares,
-// hooks, list files), for a draft that is given up is made again.
-bool draftable(const Runtime& rt) {
+// hooks, list files), for a draft that is given up is made again. An account
+// whose path does not read as the update expects it (a login with a
+// character the path escapes) goes to the login rename, with its hooks.
+bool draftable(const Runtime& rt, const FileUser& user, const std::string& where) {
   const Settings& s = rt.settings;
   const Trim& t = rt.trim;
   const bool staff = t.staff;
   if (t.shareMode != 0) return false;
+  const std::string rdn = userRdn(user.login);
+  if (pathFromDn(rdn + "," + where) != "LDAP://" + rdn + "," + userContainer(rt, user.login)) {
+    return false;
+  }
   if (!t.terminalProfileShare.empty() && !t.terminalProfileIsFile && t.terminalProfileShareCreate) {
     return false;
   }
@@ -292,7 +298,8 @@ Hresult OpretBruger(Runtime& rt, FileUser& user) {
     }
   }
   std::optional<Hresult> hr;
-  if (auto* drafts = dynamic_cast<DraftingDirectory*>(&dir); drafts != nullptr && draftable(rt)) {
+  if (auto* drafts = dynamic_cast<DraftingDirectory*>(&dir);
+      drafts != nullptr && draftable(rt, user, where)) {
     hr = createInOneAdd(rt, *drafts, user, *container.value, where);
   }
   if (!hr) {
