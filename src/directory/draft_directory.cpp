@@ -13,32 +13,11 @@ namespace {
 // What a directory gives every new user by itself and a draft cannot know
 // (identifiers, times, counters). A read or write of one spoils the draft.
 constexpr std::string_view kGenerated[] = {
-    "objectGUID",
-    "objectSid",
-    "whenCreated",
-    "whenChanged",
-    "uSNCreated",
-    "uSNChanged",
-    "instanceType",
-    "objectCategory",
-    "sAMAccountType",
-    "primaryGroupID",
-    "pwdLastSet",
-    "accountExpires",
-    "badPwdCount",
-    "badPasswordTime",
-    "codePage",
-    "countryCode",
-    "lastLogoff",
-    "lastLogon",
-    "logonCount",
-    "nTSecurityDescriptor",
-    "cn",
-    "name",
-    "distinguishedName",
-    "objectClass",
-    "lockoutTime",
-    "userPrincipalName" /* some directories fill it on add */};
+    "objectGUID",  "objectSid",      "whenCreated",       "whenChanged",     "uSNCreated",
+    "uSNChanged",  "instanceType",   "objectCategory",    "sAMAccountType",  "primaryGroupID",
+    "pwdLastSet",  "accountExpires", "badPwdCount",       "badPasswordTime", "codePage",
+    "countryCode", "lastLogoff",     "lastLogon",         "logonCount",      "nTSecurityDescriptor",
+    "cn",          "name",           "distinguishedName", "objectClass"};
 
 // A new user before any password: disabled, no password required, normal account.
 constexpr std::int64_t kNewUserFlags = 0x222;
@@ -198,8 +177,14 @@ class DraftObject final : public DirObject {
     return nullptr;
   }
   bool readable(std::string_view attr) {
-    if (!s_->saved) return spoil("read before the account is saved") >= 0;
-    if (generated(attr)) return spoil("a value the directory makes: " + std::string(attr)) >= 0;
+    if (!s_->saved) {
+      (void)spoil("read before the account is saved");
+      return false;
+    }
+    if (generated(attr)) {
+      (void)spoil("a value the directory makes: " + std::string(attr));
+      return false;
+    }
     return true;
   }
   Hresult spoil(std::string why) {
