@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "directory/draft_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "ports/clock.h"
 #include "runtime/locations.h"
@@ -67,6 +68,7 @@ std::string account(int i) {
 struct Bench {
   FakeClock clock;
   tv::MemoryDirectory directory;
+  tv::DraftingDirectory drafts{directory};  // what the product is given, as in the service
   std::filesystem::path folder;
   tv::Log log;
   tv::Runtime rt;
@@ -101,7 +103,7 @@ struct Bench {
   }
   tv::Ports ports() {
     tv::Ports p;
-    p.directory = &directory;
+    p.directory = &drafts;
     p.clock = &clock;
     return p;
   }
@@ -262,6 +264,7 @@ struct SambaBench {
   std::filesystem::path folder;
   tv::Log log;
   std::unique_ptr<tv::Directory> directory;
+  std::unique_ptr<tv::DraftingDirectory> drafts;  // what the product is given, as in the service
   std::optional<tv::Runtime> rt;
   std::string base;
 
@@ -272,8 +275,9 @@ struct SambaBench {
     if (!dc.ok()) return;
     directory = tv::bench::openAdminDirectory(dc, log);
     if (!directory) return;
+    drafts = std::make_unique<tv::DraftingDirectory>(*directory);
     tv::Ports ports;
-    ports.directory = directory.get();
+    ports.directory = drafts.get();
     ports.clock = &clock;
     rt.emplace(log, ports, folder.string());
     rt->settings.BrugerIdentifikation = "employeeNumber";

@@ -157,7 +157,9 @@ class DirObject {
 
   // User account operations. The disabled flag is bit 0x2 of
   // userAccountControl; setAccountDisabled() and unlock() (lockoutTime 0) are
-  // queued like put(). setPassword() acts at once on a saved object.
+  // queued like put(). setPassword() acts at once on a saved object; on a
+  // user made by create() and not saved yet, the password goes with the add,
+  // so a password the directory refuses leaves no account behind.
   [[nodiscard]] virtual DirResult<bool> accountDisabled() = 0;
   virtual Hresult setAccountDisabled(bool disabled) = 0;
   virtual Hresult setPassword(std::string_view password) = 0;

@@ -92,7 +92,34 @@ void Log::vmessage(unsigned level, const char* fmt, va_list args) {
   }
   // One message at a time through every output, so the file, the event log and
   // the console see the same order; a message waits rather than being lost.
-  std::lock_guard emit(emitMutex_);
+  std::lock_guard lock(emitMutex_);
+  if (holder_ && *holder_ == std::this_thread::get_id()) {
+    held_.emplace_back(level, std::move(text));
+    return;
+  }
+  emit(level, text);
+}
+
+void Log::hold() {
+  std::lock_guard lock(emitMutex_);
+  holder_ = std::this_thread::get_id();
+  held_.clear();
+}
+
+void Log::releaseHeld() {
+  std::lock_guard lock(emitMutex_);
+  holder_.reset();
+  for (const auto& [level, text] : held_) emit(level, text);
+  held_.clear();
+}
+
+void Log::dropHeld() {
+  std::lock_guard lock(emitMutex_);
+  holder_.reset();
+  held_.clear();
+}
+
+void Log::emit(unsigned level, const std::string& text) {
   if ((level & lvl::kEvent) != 0 && opt_.events != nullptr) {
     EventType type = (level & lvl::kError) != 0     ? EventType::Error
                      : (level & lvl::kWarning) != 0 ? EventType::Warning

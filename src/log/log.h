@@ -18,6 +18,10 @@
 #include <optional>
 #include <string>
 
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "directory/hresult.h"
 #include "ports/clock.h"
 #include "ports/event_log.h"
@@ -54,6 +58,15 @@ class Log : public LogSink {
   void vmessage(unsigned level, const char* fmt, va_list args);
   // A message already formatted: printed as it stands, "%" included.
   void write(unsigned level, std::string_view text) override;
+
+  // Holds the calling thread's messages back until released or dropped, for
+  // work whose outcome decides whether its lines are told at all; the other
+  // threads' messages go on as before. Holds do not nest.
+  void hold();
+  // Writes the held messages, in their order, and ends the hold.
+  void releaseHeld();
+  // Forgets the held messages and ends the hold.
+  void dropHeld();
 
   // Opens the file when the count is 0 (rotating it first); 0, or 99 when
   // neither the log nor the fallback could be opened.
@@ -98,6 +111,7 @@ class Log : public LogSink {
   [[nodiscard]] std::string fallbackPath() const;
 
  private:
+  void emit(unsigned level, const std::string& text);
   void writeFile(const std::string& text);
   std::FILE* openForAppend(const std::string& path, SystemError& error) const;
   void rotateIfLarge(const std::string& path);
@@ -110,6 +124,8 @@ class Log : public LogSink {
   long mark_ = 0;
   bool flush_ = false;
   std::function<std::optional<DirectoryError>()> directoryError_;
+  std::optional<std::thread::id> holder_;  // under emitMutex_
+  std::vector<std::pair<unsigned, std::string>> held_;
   SystemError openFailure_;
   SystemError fallbackReason_;
 };

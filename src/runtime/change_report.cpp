@@ -129,8 +129,38 @@ void ChangeReport::record(const Change& change, const ChangeResult& result) {
   auto it = open_.find(std::this_thread::get_id());
   if (it == open_.end()) return;
   const std::string row = changeRow(change, result);
+  if (it->second.holding) {
+    it->second.held += row;
+    return;
+  }
   // A failed write shows in the stream's error flag, which end() reports.
   (void)std::fwrite(row.data(), 1, row.size(), it->second.file);
+}
+
+void ChangeReport::hold() {
+  std::lock_guard lock(mutex_);
+  auto it = open_.find(std::this_thread::get_id());
+  if (it == open_.end()) return;
+  it->second.holding = true;
+  it->second.held.clear();
+}
+
+void ChangeReport::releaseHeld() {
+  std::lock_guard lock(mutex_);
+  auto it = open_.find(std::this_thread::get_id());
+  if (it == open_.end()) return;
+  Open& open = it->second;
+  open.holding = false;
+  (void)std::fwrite(open.held.data(), 1, open.held.size(), open.file);
+  open.held.clear();
+}
+
+void ChangeReport::dropHeld() {
+  std::lock_guard lock(mutex_);
+  auto it = open_.find(std::this_thread::get_id());
+  if (it == open_.end()) return;
+  it->second.holding = false;
+  it->second.held.clear();
 }
 
 void ChangeReport::end() {

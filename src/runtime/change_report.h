@@ -109,6 +109,11 @@ class ChangeReport {
   // only, and never through a link someone placed at path.
   void begin(const std::string& path, LocalFiles* files = nullptr);
   void record(const Change& change, const ChangeResult& result);
+  // Holds the calling thread's rows back until released (written in their
+  // order) or dropped, alongside the log's hold of the same work.
+  void hold();
+  void releaseHeld();
+  void dropHeld();
   // Closes the calling thread's report; an error line when it could not be
   // written whole.
   void end();
@@ -118,6 +123,8 @@ class ChangeReport {
     std::FILE* file = nullptr;
     std::string path;
     LocalFiles* files = nullptr;
+    bool holding = false;
+    std::string held;
   };
   void close(Open& open);
 

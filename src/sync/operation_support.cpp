@@ -35,17 +35,19 @@ bool sameSpelling(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+bool alreadyThere(const std::string& sourcePath, const std::string& containerDn,
+                  const std::string& rdn) {
+  const std::string source = dnFromPath(sourcePath);
+  const std::string target = (rdn.empty() ? leafRdn(source) : rdn) + "," + containerDn;
+  // A name that differs only in case is still a rename (the directory keeps
+  // the spelling it was given, and the account's path is compared by it).
+  return dnEquals(source, target) && sameSpelling(leafRdn(source), leafRdn(target));
+}
+
 DirResult<std::unique_ptr<DirObject>> moveInto(Runtime& rt, DirObject& container,
                                                const std::string& sourcePath,
                                                const std::string& rdn) {
-  const std::string source = dnFromPath(sourcePath);
-  const std::string target = (rdn.empty() ? leafRdn(source) : rdn) + "," + container.dn();
-  // A name that differs only in case is still a rename (the directory keeps
-  // the spelling it was given, and the account's path is compared by it);
-  // only the very same name is bound where it is.
-  if (dnEquals(source, target) && sameSpelling(leafRdn(source), leafRdn(target))) {
-    return rt.ports.directory->bind(sourcePath);
-  }
+  if (alreadyThere(sourcePath, container.dn(), rdn)) return rt.ports.directory->bind(sourcePath);
   return container.moveHere(sourcePath, rdn);
 }
 

@@ -24,6 +24,11 @@ bool pathFits(Runtime& rt, std::string_view path, const char* what,
 // True when login fits kMaxLoginChars; otherwise logs why `what` was refused.
 bool loginFits(Runtime& rt, std::string_view login, const char* what);
 
+// Whether the account at sourcePath already has that name (the same
+// spelling) in the container at containerDn; an empty rdn keeps its name.
+[[nodiscard]] bool alreadyThere(const std::string& sourcePath, const std::string& containerDn,
+                                const std::string& rdn);
+
 // container.moveHere(sourcePath, rdn), except that an account already at
 // that name in that container, spelled the same, is bound where it is: a move
 // onto itself is no change, and some directories refuse it as one. A name

@@ -231,7 +231,7 @@ void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser) {
   std::unique_ptr<DirObject> object = std::move(bound.value);
   if (auto disabled = object->accountDisabled(); disabled.ok() && disabled.value) {
     const std::string before = object->adsPath();
-    (void)EnableUser(rt, fileUser, object);
+    (void)EnableUser(rt, fileUser, object, dirUser.loginChecked);
     if (!object) {
       // Enabled but not moved: the rest of the update still applies to the
       // account where it is, and the next pass moves it.

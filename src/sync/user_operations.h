@@ -26,7 +26,10 @@ Hresult OpretBruger(Runtime& rt, FileUser& user);
 // 0: refused for a login conflict (object untouched); 1: enabled and the
 // user container could be opened; else the HRESULT of opening it. On return
 // object is the moved account, or null when no move was made.
-Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object);
+// loginChecked: the caller searched for the user's login moments ago and
+// nobody held it, so the account itself is its only holder.
+Hresult EnableUser(Runtime& rt, FileUser& user, std::unique_ptr<DirObject>& object,
+                   bool loginChecked = false);
 
 void OpdaterBruger(Runtime& rt, DirUser& dirUser, FileUser& fileUser);
 // 1 when the account carries the marking and lies in the population's tree.

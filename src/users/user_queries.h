@@ -34,6 +34,8 @@ struct DirUser {
   // Why the domain protects the account from the registers ("" when it does
   // not); see accountProtection.
   std::string protection;
+  // Made moments ago under a login that a search had just found free.
+  bool loginChecked = false;
 };
 
 using Index = std::vector<std::uint32_t>;

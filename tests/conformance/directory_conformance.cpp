@@ -306,11 +306,31 @@ TEST_P(DirectoryConformance, UnlockWritesLockoutTimeZero) {
   EXPECT_EQ(mustBind(path)->getInt("lockoutTime").value, 0);
 }
 
-TEST_P(DirectoryConformance, PasswordOfUnsavedObjectFails) {
+// A new account's password goes with its add: one the directory refuses
+// leaves no account behind, one it takes lets the add enable the account.
+TEST_P(DirectoryConformance, PasswordOfANewAccountGoesWithItsAdd) {
   auto base = mustBind(pathFromDn(base_));
-  auto user = base->create("user", "CN=anbe");
-  ASSERT_EQ(user.hr, kSOk);
-  EXPECT_LT(user.value->setPassword(kStrongPassword), 0);
+  auto weak = base->create("user", "CN=anbe");
+  ASSERT_EQ(weak.hr, kSOk);
+  ASSERT_EQ(weak.value->put("sAMAccountName", "anbe"), kSOk);
+  ASSERT_EQ(weak.value->put("userAccountControl", "512"), kSOk);
+  EXPECT_EQ(weak.value->setPassword("abc"), kSOk) << "nothing is sent before the add";
+  EXPECT_EQ(weak.value->setInfo(), kConstraintViolation);
+  EXPECT_EQ(dir_->bind(pathIn("CN=anbe")).hr, kNoSuchObject);
+
+  auto strong = base->create("user", "CN=anbe");
+  ASSERT_EQ(strong.hr, kSOk);
+  ASSERT_EQ(strong.value->put("sAMAccountName", "anbe"), kSOk);
+  ASSERT_EQ(strong.value->put("userAccountControl", "512"), kSOk);
+  ASSERT_EQ(strong.value->setPassword(kStrongPassword), kSOk);
+  ASSERT_EQ(strong.value->setInfo(), kSOk);
+  auto saved = mustBind(pathIn("CN=anbe"));
+  EXPECT_EQ(saved->getInt("userAccountControl").value, 512);
+  EXPECT_NE(saved->get("pwdLastSet").value, "0");
+
+  auto group = base->create("group", "CN=7a");
+  ASSERT_EQ(group.hr, kSOk);
+  EXPECT_LT(group.value->setPassword(kStrongPassword), 0) << "only an account has a password";
 }
 
 // ---------------------------------------------------------------------------

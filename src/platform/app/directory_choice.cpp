@@ -28,6 +28,7 @@ void DirectoryChoice::open(Runtime& rt) {
   // Every pupil is looked up by the identifying attribute.
   identification_ = ini.get("Tavlevagt", "BrugerIdentifikation", "-", 49);
   memory_ = nullptr;
+  drafts_.reset();
   directory_.reset();
   snapshot_ = connection.LdapServer.empty() && !(openLdap_ && serverless_ && serverless_());
   if (!snapshot_) {
@@ -47,11 +48,16 @@ void DirectoryChoice::open(Runtime& rt) {
     }
     if (!st.ok) rt.log.message(1, "** Fejl: %s\n", st.why.c_str());
   }
-  rt.ports.directory = directory_.get();
+  publish();
   rt.ports.store = this;
   rt.log.setDirectoryErrorSource([this]() -> std::optional<DirectoryError> {
     return directory_ != nullptr ? directory_->lastError() : std::nullopt;
   });
+}
+
+void DirectoryChoice::publish() {
+  drafts_ = directory_ != nullptr ? std::make_unique<DraftingDirectory>(*directory_) : nullptr;
+  rt_->ports.directory = drafts_.get();
 }
 
 std::string DirectoryChoice::describe(const SystemError& error) const {
@@ -82,7 +88,7 @@ DirectoryStore::Status DirectoryChoice::load(const std::string& bytes) {
   if (fresh) {
     memory_ = fresh.get();
     directory_ = std::move(fresh);
-    rt_->ports.directory = directory_.get();
+    publish();
   }
   fileBytes_ = bytes;
   savedText_ = memory_->saveLdif();

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "directory/directory.h"
+#include "directory/draft_directory.h"
 #include "platform/ldap/ldap_directory.h"
 #include "ports/directory_store.h"
 #include "runtime/runtime.h"
@@ -59,6 +60,7 @@ class DirectoryChoice : public DirectoryStore {
 
  private:
   Status load(const std::string& bytes);
+  void publish();
   Status write();
   [[nodiscard]] std::string describe(const SystemError& error) const;
 
@@ -66,6 +68,8 @@ class DirectoryChoice : public DirectoryStore {
   ServerlessProbe serverless_;
   Runtime* rt_ = nullptr;
   std::unique_ptr<Directory> directory_;
+  // What the product is given: the directory, able to draft a new account.
+  std::unique_ptr<DraftingDirectory> drafts_;
   MemoryDirectory* memory_ = nullptr;
   bool snapshot_ = false;
   std::string snapshotPath_;

@@ -258,12 +258,19 @@ DirResult<std::vector<std::string>> LdapObject::children(std::string_view cls) {
 }
 
 Hresult LdapObject::setPassword(std::string_view password) {
-  if (new_ || rootDse_) return unsaved();
+  if (rootDse_ || (new_ && !equalsIgnoreCase(newClass_, "user"))) return unsaved();
   if (!dir_.client().encrypted()) {
     // The password would cross the network readable by anyone on the way.
     return dir_.fail(hresultFromLdap(ldaprc::kConfidentialityRequired),
                      "password not sent: the connection is not encrypted (use ldaps:// or "
                      "LdapStartTls)");
+  }
+  if (new_) {
+    // The account is saved together with its password, in one add.
+    std::erase_if(queue_, [](const Change& c) { return equalsIgnoreCase(c.attr, "unicodePwd"); });
+    queue_.push_back({"unicodePwd", {unicodePwdValue(password)}});
+    dir_.succeed();
+    return kSOk;
   }
   return dir_.outcome(modify({{"unicodePwd", {unicodePwdValue(password)}}}, ModOp::kReplace));
 }

@@ -102,6 +102,20 @@ Hresult MemObject::commitNew() {
     Store::set(e, store_->idGroupType, {std::to_string(kGlobalSecurityGroup)});
     Store::set(e, store_->idSamType, {"268435456"});
   }
+  const std::optional<std::string> password = std::move(newPassword_);
+  newPassword_.reset();
+  if (user && password) {
+    std::string sam;
+    for (const Change& c : queue) {
+      if (!c.clear && !c.values.empty() && foldCase(c.attr) == "samaccountname") sam = c.values[0];
+    }
+    if (!passwordAcceptable(*password, sam)) {
+      return store_->fail(hresultFromLdap(ldaprc::kConstraintViolation),
+                          "0000052D: Constraint violation - check_password_restrictions: the "
+                          "password does not meet the complexity criteria!");
+    }
+    Store::set(e, store_->idPwdLastSet, {std::to_string(fileTime(store_->now()))});
+  }
   for (const Change& c : queue) {
     auto id = store_->schema.find(c.attr);
     if (!id) {
@@ -109,7 +123,9 @@ Hresult MemObject::commitNew() {
                                       "00000057: no attribute " + c.attr + " in the schema"));
     }
     if (*id == store_->idObjectClass || c.clear) continue;
-    if (auto f = store_->checkValues(*key, e, *id, c.values, true, false)) return store_->fail(*f);
+    if (auto f = store_->checkValues(*key, e, *id, c.values, true, password.has_value())) {
+      return store_->fail(*f);
+    }
     std::vector<std::string> values = c.values;
     if (*id == store_->idMember) {
       for (std::string& v : values) v = store_->find(*treeKeyOf(v))->dn;
@@ -238,6 +254,10 @@ DirResult<std::vector<std::string>> MemObject::children(std::string_view cls) {
 
 Hresult MemObject::setPassword(std::string_view password) {
   std::lock_guard lock(store_->mu);
+  if (isNew_ && cls_ == "user") {
+    newPassword_ = std::string(password);
+    return store_->succeed();
+  }
   if (isNew_ || rootDse_) {
     return store_->fail(kEAdsObjectUnbound, "the object is not saved in the directory yet");
   }

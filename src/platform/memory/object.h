@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,7 @@ class MemObject : public DirObject {
   std::string dn_;
   std::string cls_;
   bool isNew_ = false;
+  std::optional<std::string> newPassword_;  // goes with the add
   bool rootDse_ = false;
   bool loaded_ = false;
   std::vector<DirAttribute> cache_;

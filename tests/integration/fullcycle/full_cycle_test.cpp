@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "directory/draft_directory.h"
 #include "integration/jobserver/local_job_server.h"
 #include "integration/samba/samba_env.h"
 #include "jobserver/job_server_client.h"
@@ -65,7 +66,10 @@ class FullCycle : public ::testing::Test {
     directory_ =
         openLdapDirectory(adminSettings(dc(), logs_.folder.file("ldap.password")), logs_.log);
     ASSERT_NE(directory_, nullptr);
-    rt_.ports.directory = directory_.get();
+    // As the service does, the product gets the directory able to draft a
+    // new account and send it as one add.
+    drafts_ = std::make_unique<DraftingDirectory>(*directory_);
+    rt_.ports.directory = drafts_.get();
     logs_.log.setDirectoryErrorSource([this] { return directory_->lastError(); });
   }
 
@@ -99,6 +103,7 @@ class FullCycle : public ::testing::Test {
   std::vector<std::string> said_;
   JobServerClient jobServer_{[this](std::string_view s) { said_.emplace_back(s); }};
   std::unique_ptr<Directory> directory_;
+  std::unique_ptr<DraftingDirectory> drafts_;
   Runtime rt_{logs_.log,
               Ports{.http = &curl_,
                     .processes = &processes_,

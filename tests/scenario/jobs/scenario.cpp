@@ -7,6 +7,7 @@
 #include <regex>
 #include <sstream>
 
+#include "directory/draft_directory.h"
 #include "platform/memory/memory_directory.h"
 #include "runtime/data_folder.h"
 #include "runtime/runtime.h"
@@ -75,8 +76,11 @@ ScenarioOutcome runScenario(const std::string& src, const ScenarioBackend& backe
   out.before = backend.snapshot(*directory);
   log.setDirectoryErrorSource([&directory] { return directory->lastError(); });
 
+  // As the service does, the product gets the directory able to draft a new
+  // account and send it as one add.
+  DraftingDirectory drafts(*directory);
   Ports ports;
-  ports.directory = directory.get();
+  ports.directory = &drafts;
   ports.clock = &clock;
   ports.system = &system;
   ports.processes = &processes;

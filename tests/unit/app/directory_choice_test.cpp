@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "directory/draft_directory.h"
 #include "password/password_jobs.h"
 #include "platform/memory/memory_directory.h"
 #include "platform/posix/posix_local_files.h"
@@ -272,7 +273,15 @@ TEST_F(Choice, AServerInTheSettingsGoesToThePlatformsLdapOpener) {
   EXPECT_EQ(asked[0].LdapPasswordFile, "pw");
   EXPECT_TRUE(asked[0].LdapStartTls);
   EXPECT_FALSE(ldap.usesSnapshot());
-  EXPECT_EQ(rt.ports.directory, server);
+  // The product gets the server able to draft a new account.
+  ASSERT_NE(dynamic_cast<DraftingDirectory*>(rt.ports.directory), nullptr);
+  ASSERT_NE(server, nullptr);
+  auto root = server->bind("LDAP://DC=skole,DC=test");
+  ASSERT_TRUE(root.ok());
+  auto ou = root.value->create("organizationalUnit", "OU=KunPaaServeren");
+  ASSERT_TRUE(ou.ok());
+  ASSERT_EQ(ou.value->setInfo(), kSOk);
+  EXPECT_TRUE(rt.ports.directory->bind("LDAP://OU=KunPaaServeren,DC=skole,DC=test").ok());
   // A domain controller keeps its own changes: nothing to load or write.
   EXPECT_TRUE(ldap.acquire().ok);
   EXPECT_TRUE(ldap.release().ok);

@@ -84,6 +84,44 @@ TEST(ChangeReport, EachThreadWritesTheReportOfItsOwnJob) {
   EXPECT_TRUE(logs.events.events.empty());
 }
 
+// Work whose outcome decides whether it is told at all holds its lines and
+// rows back; a release writes them in their order, a drop forgets them, and
+// the other threads' lines are never held.
+TEST(ChangeReport, HeldLinesAndRowsAreWrittenOnReleaseOnly) {
+  LogFixture logs;
+  ChangeReport report(logs.log);
+  report.begin(logs.folder.file("job.csv"));
+  const auto row = [&](const std::string& login) {
+    const Change c{"Elev", login, ChangeAction::kCreate, "", "", ""};
+    report.record(c, ChangeResult::done());
+    return changeRow(c, ChangeResult::done());
+  };
+  std::string expectedRows(kChangeReportHeader);
+  for (const bool keep : {false, true}) {
+    const std::string login = keep ? "kept" : "dropped";
+    logs.log.hold();
+    report.hold();
+    logs.log.message(1, "%s 1\n", login.c_str());
+    const std::string r = row(login);
+    std::thread([&] { logs.log.message(1, "other thread\n"); }).join();
+    logs.log.message(1, "%s 2\n", login.c_str());
+    EXPECT_EQ(logs.text().find(login), std::string::npos) << "held";
+    if (keep) {
+      logs.log.releaseHeld();
+      report.releaseHeld();
+      expectedRows += r;
+    } else {
+      logs.log.dropHeld();
+      report.dropHeld();
+    }
+  }
+  logs.log.message(1, "after\n");
+  expectedRows += row("after");
+  report.end();
+  EXPECT_EQ(logs.text(), "other thread\nother thread\nkept 1\nkept 2\nafter\n");
+  EXPECT_EQ(logs.folder.read("job.csv"), expectedRows);
+}
+
 TEST(ChangeReport, AReportThatCannotBeWrittenIsToldAndTheJobGoesOn) {
   LogFixture logs;
   ChangeReport report(logs.log);
