@@ -3,6 +3,8 @@
 // everyone (about 30,000 memberships). BM_GroupSyncUnchanged runs the sync
 // when the directory already matches the job; BM_GroupSyncFirstRun starts
 // from a directory without groups, so every group and membership is made.
+// BM_GroupSyncRemoves starts from the matching directory with a job that no
+// longer names the standard group Alle, so every pupil leaves it.
 // A counting wrapper around the directory port reports the searches and
 // binds each run costs, the figure that decides the time against a real
 // domain controller.
@@ -175,6 +177,36 @@ void BM_GroupSyncFirstRun(benchmark::State& state) {
 }
 BENCHMARK(BM_GroupSyncFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The end of a school year: the job no longer names the standard group Alle,
+// so each of the 10,000 pupils leaves it (10,000 removes from one group,
+// the other memberships unchanged). changes_per_run counts the member
+// changes sent: one per batch of removes rather than one per membership.
+void BM_GroupSyncRemoves(benchmark::State& state) {
+  const std::string ldif = tree() + matchingGroups();
+  const std::string text = job();
+  long runs = 0;
+  tv::test::DirectoryCounts sum;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto b = std::make_unique<Bench>(ldif);
+    b->rt->settings.GroupListElev = "Elever";
+    state.ResumeTiming();
+    b->run(text);
+    state.PauseTiming();
+    ++runs;
+    const tv::test::DirectoryCounts c = b->counting.counts();
+    sum.searches += c.searches;
+    sum.searchRows += c.searchRows;
+    sum.binds += c.binds;
+    sum.commits += c.commits;
+    sum.changes += c.changes;
+    b.reset();
+    state.ResumeTiming();
+  }
+  report(state, sum, runs);
+}
+BENCHMARK(BM_GroupSyncRemoves)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // The same school against the test domain controller (see samba_bench.h;
 // without one these skip). TAVLEVAGT_BENCH_GROUP_PUPILS sets its size
 // (default 10,000, in classes of 25). The pupils are filled by ldapadd below
@@ -195,6 +227,7 @@ struct SambaSchool {
   std::string system;  // the system container's DN
   std::string text;
   std::string firstRunLdif;  // the first run's changes for ldapmodify, one membership each
+  std::string removalLdif;   // every pupil out of both standard groups, one membership per modify
   std::string error;
 
   SambaSchool() {
@@ -240,6 +273,10 @@ struct SambaSchool {
                       "\ndescription: Autooprettet af ZEB (E)\nmail: " + name + "@skole.test\n\n";
       for (const std::string& m : dns) {
         firstRunLdif += "dn: " + dn + "\nchangetype: modify\nadd: member\nmember: " + m + "\n-\n\n";
+        if (name == "gb-alle" || name == "gb-elever") {
+          removalLdif +=
+              "dn: " + dn + "\nchangetype: modify\ndelete: member\nmember: " + m + "\n-\n\n";
+        }
       }
     }
     const std::string elev = "OU=Elev," + system;
@@ -252,6 +289,11 @@ struct SambaSchool {
         return;
       }
     }
+
+    // The groups container, for runs without the first run's bench.
+    (void)tv::bench::ldapaddText(
+        dc, "dn: OU=Grupper," + system + "\nobjectClass: organizationalUnit\n\n",
+        (folder / "groups.ldif").string());
 
     counting = std::make_unique<CountingDirectory>(*ldap);
     tv::Ports ports;
@@ -280,6 +322,8 @@ struct SambaSchool {
     tv::JobReader reader(*log, text, "brovalt-bench.behandler");
     tv::groupSync(*rt, reader, false);
   }
+  // The job's standard groups; without them every pupil leaves both.
+  void standardGroups(bool named) { rt->settings.GroupListElev = named ? "gb-Elever:gb-Alle" : ""; }
 };
 
 SambaSchool& sambaSchool() {
@@ -356,6 +400,68 @@ void BM_SambaLdapmodifyFirstRun(benchmark::State& state) {
   std::remove(file.c_str());
 }
 BENCHMARK(BM_SambaLdapmodifyFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The end of a school year: the job names no standard group, so every pupil
+// leaves gb-alle and gb-elever (two memberships per pupil: 10,000 with
+// TAVLEVAGT_BENCH_GROUP_PUPILS=5000), the class groups unchanged; the
+// unchanged run is the part of this time that is not the removes. The
+// standard groups are filled again first, untimed, by a run that names them.
+void BM_SambaGroupSyncRemoves(benchmark::State& state) {
+  SambaSchool& school = sambaSchool();
+  if (!school.error.empty()) {
+    state.SkipWithError(school.error.c_str());
+    return;
+  }
+  long runs = 0;
+  tv::test::DirectoryCounts sum;
+  for (auto _ : state) {
+    state.PauseTiming();
+    school.standardGroups(true);
+    school.run();
+    school.standardGroups(false);
+    school.counting->reset();
+    state.ResumeTiming();
+    school.run();
+    state.PauseTiming();
+    ++runs;
+    const tv::test::DirectoryCounts c = school.counting->counts();
+    sum.searches += c.searches;
+    sum.searchRows += c.searchRows;
+    sum.binds += c.binds;
+    sum.commits += c.commits;
+    sum.changes += c.changes;
+    state.ResumeTiming();
+  }
+  school.standardGroups(true);
+  report(state, sum, runs);
+  state.counters["pupils"] = school.pupils;
+}
+BENCHMARK(BM_SambaGroupSyncRemoves)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The yardstick of the removes: ldapmodify taking every pupil out of both
+// standard groups, one membership per modify as the sync removed them one
+// by one.
+void BM_SambaLdapmodifyRemoves(benchmark::State& state) {
+  SambaSchool& school = sambaSchool();
+  if (!school.error.empty()) {
+    state.SkipWithError(school.error.c_str());
+    return;
+  }
+  const std::string file = (school.folder / "removes.ldif").string();
+  std::ofstream(file, std::ios::binary) << school.removalLdif;
+  for (auto _ : state) {
+    state.PauseTiming();
+    school.standardGroups(true);
+    school.run();
+    state.ResumeTiming();
+    if (tv::bench::runLdapTool(school.dc, "ldapmodify", {"-f", file}) != 0) {
+      state.SkipWithError("ldapmodify failed");
+    }
+  }
+  std::remove(file.c_str());
+  state.counters["pupils"] = school.pupils;
+}
+BENCHMARK(BM_SambaLdapmodifyRemoves)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "groups/group_membership.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "directory/escape.h"
@@ -52,6 +53,46 @@ void readPopulation(Runtime& rt, MembershipCache& cache) {
     cache.readPopulation = false;
 }
 
+// The direct children of a container, once: what binding CN=<name> below it
+// finds, for every name at a time. Any object answers such a bind, so every
+// class is listed.
+const MembershipCache::Listing& listContainer(Runtime& rt, MembershipCache& cache,
+                                              const std::string& containerDn) {
+  auto [it, fresh] = cache.listings.try_emplace(containerDn);
+  MembershipCache::Listing& listing = it->second;
+  if (!fresh) return listing;
+  constexpr int kListingPage = 500;
+  std::vector<std::string> columns = {"sAMAccountName"};
+  for (const std::string& c : protectionColumns()) columns.push_back(c);
+  bool readable = true;
+  const Hresult hr = rt.ports.directory->search(
+      containerDn, "(objectClass=*)", columns, SearchScope::kOneLevel, kListingPage,
+      [&](const SearchRow& row) {
+        const auto rdns = parseDn(row.dn);
+        if (!rdns || rdns->empty()) {
+          readable = false;
+          return false;
+        }
+        const Rdn& leaf = rdns->front();
+        if (!asciiEqualsIgnoreCase(leaf.type, "CN")) return true;
+        const std::string key = asciiToLower(leaf.value);
+        if (listing.ambiguous.count(key) != 0) return true;
+        if (!listing.protection.emplace(key, accountProtection(row)).second) {
+          listing.protection.erase(key);
+          listing.ambiguous.insert(key);
+        }
+        return true;
+      });
+  // A container that is not there holds nothing a bind could find; any
+  // other failure leaves its logins to FjernGruppeMedlem.
+  listing.complete = readable && (hr >= 0 || hr == kNoSuchObject);
+  if (hr == kNoSuchObject) {
+    listing.protection.clear();
+    listing.ambiguous.clear();
+  }
+  return listing;
+}
+
 }  // namespace
 
 std::optional<std::string> knownMemberPath(const MembershipCache& cache, const std::string& login) {
@@ -62,6 +103,30 @@ std::optional<std::string> knownMemberPath(const MembershipCache& cache, const s
   if (cache.populationRead && cache.readPopulation) {
     auto it = cache.population.find(toLower(login));
     if (it != cache.population.end() && it->second.protection.empty()) return it->second.path;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> knownRemovalPath(Runtime& rt, MembershipCache& cache,
+                                            const std::string& login) {
+  if (!cache.listContainers || login.empty() || rt.ports.directory == nullptr) return std::nullopt;
+  // The listings are matched by A-Z alone: a login beyond ASCII may name a
+  // child the directory's own comparison folds differently.
+  if (std::any_of(login.begin(), login.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+    return std::nullopt;
+  }
+  const std::string key = asciiToLower(login);
+  for (const std::string& container :
+       {userContainer(rt, login), rt.trim.inactivePath, rt.trim.archivePath}) {
+    if (container.empty()) return std::nullopt;
+    const MembershipCache::Listing& listing = listContainer(rt, cache, container);
+    if (!listing.complete || listing.ambiguous.count(key) != 0) return std::nullopt;
+    const auto it = listing.protection.find(key);
+    if (it == listing.protection.end()) continue;
+    if (!it->second.empty()) return std::nullopt;
+    // The path the bind of FjernGruppeMedlem takes, as it spells it.
+    return pathFromDn("CN=" + escapeDnValue(login) + "," + container);
   }
   return std::nullopt;
 }
@@ -89,35 +154,58 @@ int addOneMember(Runtime& rt, DirObject& group, const std::string& name, const s
   return 0;
 }
 
-void addMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
-                        const std::vector<MemberToAdd>& members) {
-  for (std::size_t start = 0; start < members.size(); start += kMemberBatch) {
-    const std::size_t end = std::min(members.size(), start + kMemberBatch);
-    std::vector<std::string> paths;
-    paths.reserve(end - start);
-    std::unordered_set<std::string> seen;
+Hresult removeOneMember(Runtime& rt, DirObject& group, const std::string& name,
+                        const std::string& login, const std::string& userPath) {
+  const Hresult hr = group.removeMember(userPath);
+  rt.recordChange(ChangeAction::kGroupRemove, login, {}, name, {}, ChangeResult::of(hr));
+  if (hr < 0) {
+    rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", login.c_str(),
+                   name.c_str());
+  } else {
+    rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", login.c_str(), name.c_str());
+  }
+  (void)group.setInfo();
+  return hr;
+}
+
+void changeMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
+                           const std::vector<MemberChange>& changes) {
+  for (std::size_t start = 0; start < changes.size(); start += kMemberBatch) {
+    const std::size_t end = std::min(changes.size(), start + kMemberBatch);
+    std::vector<std::string> adds, removes;
+    std::unordered_set<std::string> added, removed;
     for (std::size_t i = start; i < end; ++i) {
-      paths.push_back(members[i].userPath);
-      seen.insert(asciiToLower(dnFromPath(members[i].userPath)));
+      const MemberChange& c = changes[i];
+      (c.remove ? removes : adds).push_back(c.userPath);
+      (c.remove ? removed : added).insert(normalizeDn(dnFromPath(c.userPath)));
     }
-    // Two logins that name one account must meet the "already a member" of
-    // their own adds, which one change with the account twice would not give.
-    if (paths.size() > 1 && seen.size() == paths.size()) {
-      if (group.addMembers(paths) >= 0) {
-        for (std::size_t i = start; i < end; ++i) {
-          rt.recordChange(ChangeAction::kGroupAdd, members[i].login, {}, {}, name,
-                          ChangeResult::done());
-          rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", members[i].login.c_str(),
-                         members[i].groupList.c_str());
-        }
-        continue;
-      }
-    }
+    // An account named twice (two logins for one account, a login removed
+    // and added) must meet the result of each of its changes in turn, which
+    // one change per kind would not give.
+    bool clash = false;
+    for (const std::string& dn : removed) clash = clash || added.count(dn) != 0;
+    const auto together = [&](const std::vector<std::string>& paths, std::size_t distinct) {
+      return !clash && paths.size() > 1 && distinct == paths.size();
+    };
+    const bool addedTogether = together(adds, added.size()) && group.addMembers(adds) >= 0;
+    const bool removedTogether =
+        together(removes, removed.size()) && group.removeMembers(removes) >= 0;
     // Refused together (or one alone): each member on its own, so the one
     // the directory refuses gets its error line and the others their line.
     for (std::size_t i = start; i < end; ++i) {
-      (void)addOneMember(rt, group, name, members[i].login, members[i].groupList,
-                         members[i].userPath);
+      const MemberChange& c = changes[i];
+      if (c.remove && removedTogether) {
+        rt.recordChange(ChangeAction::kGroupRemove, c.login, {}, name, {}, ChangeResult::of(kSOk));
+        rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", c.login.c_str(), name.c_str());
+      } else if (c.remove) {
+        (void)removeOneMember(rt, group, name, c.login, c.userPath);
+      } else if (addedTogether) {
+        rt.recordChange(ChangeAction::kGroupAdd, c.login, {}, {}, name, ChangeResult::done());
+        rt.log.message(1, "   Bruger ind i gruppe %s -> %s \n", c.login.c_str(),
+                       c.groupList.c_str());
+      } else {
+        (void)addOneMember(rt, group, name, c.login, c.groupList, c.userPath);
+      }
     }
   }
 }
@@ -280,15 +368,7 @@ Hresult FjernGruppeMedlem(Runtime& rt, const std::string& login, DirObject* user
       continue;
     }
     if (!hasSystemMarking(rt, *group.value)) continue;
-    last = group.value->removeMember(userPath);
-    rt.recordChange(ChangeAction::kGroupRemove, login, {}, name, {}, ChangeResult::of(last));
-    if (last < 0) {
-      rt.log.message(1, "\n** Fejl: Bruger %s kunne ikke fjernes fra gruppen %s\n", login.c_str(),
-                     name.c_str());
-    } else {
-      rt.log.message(1, "   Bruger ud af gruppe %s <- %s \n", login.c_str(), name.c_str());
-    }
-    (void)group.value->setInfo();
+    last = removeOneMember(rt, *group.value, name, login, userPath);
   }
   return last;
 }

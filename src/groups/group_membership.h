@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "directory/directory.h"
@@ -36,6 +37,23 @@ struct MembershipCache {
   // for a key holds it, as the search for one login takes its last match.
   std::unordered_map<std::string, Account> population;
   bool populationRead = false;
+
+  // A merge that removes many members lists each container a removed login
+  // is looked for in (its user container, the inactive and the archive
+  // container) once, instead of binding up to three names per login and the
+  // group per pair: set listContainers (see knownRemovalPath()).
+  bool listContainers = false;
+  struct Listing {
+    bool complete = false;  // every child is in it; an incomplete one answers nothing
+    // The CN children by their name with A-Z lower-cased: their protection
+    // (see accountProtection). Names two children share are left out.
+    std::unordered_map<std::string, std::string> protection;
+    std::unordered_set<std::string> ambiguous;
+  };
+  std::unordered_map<std::string, Listing> listings;  // by container DN
+  // Groups a remove found unbound or without the marking: their removes go
+  // through FjernGruppeMedlem, which reports each pair.
+  std::unordered_set<std::string> unremovableGroups;
 };
 
 // The account a login names by the cache alone: its path when it was looked
@@ -51,18 +69,35 @@ struct MembershipCache {
 int addOneMember(Runtime& rt, DirObject& group, const std::string& name, const std::string& login,
                  const std::string& groupList, const std::string& userPath);
 
-// Adds the members to the group in changes of at most kMemberBatch values.
-// A change the directory refuses for any reason is made again one member at
-// a time (addOneMember), so every member ends with the line and the result
-// its own add gives it.
-struct MemberToAdd {
+// The account FjernGruppeMedlem would take out of a group for login, by the
+// container listings alone (read on first use): its path when the first of
+// the login's three containers that holds CN=<login> is known and the
+// account there is an ordinary one. Nothing when a listing cannot answer, no
+// container holds the login, or the account is protected; FjernGruppeMedlem
+// reports those itself.
+[[nodiscard]] std::optional<std::string> knownRemovalPath(Runtime& rt, MembershipCache& cache,
+                                                          const std::string& login);
+
+// Removes the user at userPath from the group (bound, marked) named name,
+// with the line and the change report of FjernGruppeMedlem's own remove.
+// The remove's HRESULT.
+Hresult removeOneMember(Runtime& rt, DirObject& group, const std::string& name,
+                        const std::string& login, const std::string& userPath);
+
+// Adds members to and removes members from the group: each kMemberBatch
+// changes in turn go as one change of the adds and one of the removes. A
+// change the directory refuses for any reason is made again one member at a
+// time (addOneMember, removeOneMember), so every member ends with the line
+// and the result its own change gives it; the lines keep the given order.
+struct MemberChange {
+  bool remove = false;
   std::string login;
-  std::string groupList;
+  std::string groupList;  // an add's group list as given, for the log
   std::string userPath;
 };
 inline constexpr std::size_t kMemberBatch = 250;
-void addMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
-                        const std::vector<MemberToAdd>& members);
+void changeMembersTogether(Runtime& rt, DirObject& group, const std::string& name,
+                           const std::vector<MemberChange>& changes);
 
 // Adds the user found by login anywhere in the domain to each group of
 // groupList (names separated by ":"), creating a missing group in the groups

@@ -266,42 +266,70 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
                      const GroupMemberList& file, const Index& fileIndex, bool staff) {
   const Settings& s = rt.settings;
   MembershipCache cache;
-  // Members for one group whose account and group are already known wait
-  // here and go to the directory together (see addMembersTogether). Their
+  // Changes for one group whose accounts and group are already known wait
+  // here and go to the directory together (see changeMembersTogether). Their
   // lines are written then, so whatever else the merge logs first lets
   // them go.
-  std::vector<MemberToAdd> waiting;
+  std::vector<MemberChange> waiting;
   std::string waitingGroup;
   const auto flush = [&]() {
     if (waiting.empty()) return;
-    addMembersTogether(rt, *cache.groups.at(waitingGroup), waitingGroup, waiting);
+    changeMembersTogether(rt, *cache.groups.at(waitingGroup), waitingGroup, waiting);
     waiting.clear();
+  };
+  const auto wait = [&](const std::string& group, MemberChange change) {
+    if (waitingGroup != group) flush();
+    waitingGroup = group;
+    waiting.push_back(std::move(change));
+    if (waiting.size() >= kMemberBatch) flush();
   };
   {
     // Many adds (a school's first group sync): every account is read at once
-    // rather than one search per login.
+    // rather than one search per login. Many removes (the end of a school
+    // year): the containers a removed login is looked for in are listed once
+    // rather than binding up to three names per login.
     std::size_t adds = 0;
+    std::size_t removes = 0;
     std::size_t f = 0, d = 0;
-    while (f < fileIndex.size()) {
-      const int order = d < directoryIndex.size()
-                            ? file[fileIndex[f]].key.compare(directory[directoryIndex[d]].key)
-                            : -1;
+    while (f < fileIndex.size() || d < directoryIndex.size()) {
+      const int order = f >= fileIndex.size() ? 1
+                        : d >= directoryIndex.size()
+                            ? -1
+                            : file[fileIndex[f]].key.compare(directory[directoryIndex[d]].key);
       if (order < 0) ++adds;
+      if (order > 0 && directory[directoryIndex[d]].login != "-") ++removes;
       if (order <= 0) ++f;
       if (order >= 0) ++d;
     }
     constexpr std::size_t kAddsForPopulationRead = 100;
+    constexpr std::size_t kRemovesForContainerListing = 100;
     cache.readPopulation = adds >= kAddsForPopulationRead;
+    cache.listContainers = removes >= kRemovesForContainerListing;
   }
+  // The group a remove of FjernGruppeMedlem would bind, when it is bound
+  // and marked; null when the remove must go through FjernGruppeMedlem.
+  const auto removableGroup = [&](const std::string& name) -> DirObject* {
+    // A name with a comma is a DN to FjernGruppeMedlem, another group than
+    // the one of that name the adds fill.
+    if (!cache.listContainers || name.find(',') != std::string::npos) return nullptr;
+    if (auto it = cache.groups.find(name); it != cache.groups.end()) return it->second.get();
+    if (cache.unremovableGroups.count(name) != 0) return nullptr;
+    auto group = bindGroup(rt, groupPathIn(name, rt.trim.GruppePath));
+    if (!group.ok() || !hasSystemMarking(rt, *group.value)) {
+      cache.unremovableGroups.insert(name);
+      return nullptr;
+    }
+    DirObject* bound = group.value.get();
+    cache.groups.emplace(name, std::move(group.value));
+    return bound;
+  };
   auto add = [&](const GroupMember& m) {
     if (s.IDrift) {
       const auto group = cache.groups.find(m.group);
       const auto path =
           group != cache.groups.end() ? knownMemberPath(cache, m.login) : std::nullopt;
       if (path) {
-        if (waitingGroup != m.group) flush();
-        waitingGroup = m.group;
-        waiting.push_back({m.login, m.group, *path});
+        wait(m.group, {false, m.login, m.group, *path});
         return;
       }
       flush();
@@ -314,10 +342,17 @@ void membershipMerge(Runtime& rt, const GroupMemberList& directory, const Index&
   };
   auto remove = [&](const GroupMember& m) {
     if (m.login == "-") return;
-    flush();
     if (s.IDrift) {
+      if (const auto path = knownRemovalPath(rt, cache, m.login)) {
+        if (removableGroup(m.group) != nullptr) {
+          wait(m.group, {true, m.login, m.group, *path});
+          return;
+        }
+      }
+      flush();
       (void)FjernGruppeMedlem(rt, m.login, nullptr, m.group);
     } else {
+      flush();
       rt.log.message(1, "   IDrift = 0: Test af FjernGruppeMedlem %s <- %s \n", m.login.c_str(),
                      m.group.c_str());
       rt.recordChange(ChangeAction::kGroupRemove, m.login, {}, m.group, {}, ChangeResult::test());

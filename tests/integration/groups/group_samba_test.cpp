@@ -17,6 +17,7 @@
 #include "platform/ldap/ldap_directory.h"
 #include "runtime/locations.h"
 #include "runtime/runtime.h"
+#include "runtime/trim.h"
 #include "support/counting_directory.h"
 #include "support/fakes.h"
 #include "text/text.h"
@@ -199,6 +200,42 @@ TEST_F(GroupSyncOnSamba, StandardGroupKeptKindRepairedFromAnotherAttributeAndDup
   EXPECT_EQ(TilfoejGruppeMedlem(rt_, "gs-eva", "gs-7b", false), 1);
   EXPECT_EQ(linesWith("** Fejl: (hresult: 0x80071392").size(), 1u) << logs_.text();
   EXPECT_EQ(members("CN=gs-7b," + groups()), Names{"gs-eva"});
+}
+
+// The end of a school year on a real domain controller: every pupil leaves
+// gs-hold in one change. In gs-twin the member named gs-p050 is an inactive
+// account of that name, but the remove takes the one the user container
+// holds, which is no member: the domain controller refuses that change and
+// the group's members go one by one, gs-p050 with its own error.
+TEST_F(GroupSyncOnSamba, ManyLeaveInOneChangeAndARefusedChangeGoesMemberByMember) {
+  const std::string inactive = "OU=Inaktive," + pupils();
+  ASSERT_EQ(admin_.addOu(inactive), 0);
+  selectPupils(rt_);
+  ASSERT_EQ(rt_.trim.inactivePath, inactive);
+  std::vector<std::string> all;
+  for (int i = 0; i < 105; ++i) {
+    char cn[16];
+    std::snprintf(cn, sizeof cn, "gs-p%03d", i);
+    all.push_back(addUser(cn));
+  }
+  const std::string twin = "CN=gs-p050," + inactive;
+  ASSERT_EQ(admin_.add(twin, {{"objectClass", "user"}, {"sAMAccountName", "gs-p050-gl"}}), 0);
+  addGroup("gs-hold", groups(), "Autooprettet af ZEB (E)", all);
+  addGroup("gs-twin", groups(), "Autooprettet af ZEB (E)", {all[48], all[49], twin, all[51]});
+
+  CountingDirectory counting(*directory_);
+  rt_.ports.directory = &counting;
+  run("");
+  rt_.ports.directory = directory_.get();
+
+  EXPECT_EQ(members("CN=gs-hold," + groups()), Names{});
+  EXPECT_EQ(members("CN=gs-twin," + groups()), Names{"gs-p050"});
+  EXPECT_EQ(admin_.read("CN=gs-twin," + groups(), "member"), Names{twin});
+  EXPECT_EQ(linesWith("   Bruger ud af gruppe").size(), 105u + 3u);
+  EXPECT_EQ(linesWith("kunne ikke fjernes"),
+            Names{"** Fejl: Bruger gs-p050 kunne ikke fjernes fra gruppen gs-twin"});
+  // gs-hold: one change; gs-twin: the refused one, then one per member.
+  EXPECT_EQ(counting.counts().changes, 1u + 1u + 4u);
 }
 
 }  // namespace
