@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -152,28 +153,30 @@ void BM_GroupSyncUnchanged(benchmark::State& state) {
 }
 BENCHMARK(BM_GroupSyncUnchanged)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_GroupSyncFirstRun(benchmark::State& state) {
-  const std::string ldif = tree();
+// Runs the job once per iteration on a school made afresh from ldif
+// (untimed, as is prepare) and reports the directory work summed over them.
+void runOnFreshSchools(benchmark::State& state, const std::string& ldif,
+                       const std::function<void(Bench&)>& prepare = {}) {
   const std::string text = job();
   long runs = 0;
   tv::test::DirectoryCounts sum;
   for (auto _ : state) {
     state.PauseTiming();
     auto b = std::make_unique<Bench>(ldif);
+    if (prepare) prepare(*b);
     state.ResumeTiming();
     b->run(text);
     state.PauseTiming();
     ++runs;
-    const tv::test::DirectoryCounts c = b->counting.counts();
-    sum.searches += c.searches;
-    sum.searchRows += c.searchRows;
-    sum.binds += c.binds;
-    sum.commits += c.commits;
-    sum.changes += c.changes;
+    sum += b->counting.counts();
     b.reset();
     state.ResumeTiming();
   }
   report(state, sum, runs);
+}
+
+void BM_GroupSyncFirstRun(benchmark::State& state) {
+  runOnFreshSchools(state, tree());
 }
 BENCHMARK(BM_GroupSyncFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -182,28 +185,8 @@ BENCHMARK(BM_GroupSyncFirstRun)->Unit(benchmark::kMillisecond)->Iterations(1);
 // the other memberships unchanged). changes_per_run counts the member
 // changes sent: one per batch of removes rather than one per membership.
 void BM_GroupSyncRemoves(benchmark::State& state) {
-  const std::string ldif = tree() + matchingGroups();
-  const std::string text = job();
-  long runs = 0;
-  tv::test::DirectoryCounts sum;
-  for (auto _ : state) {
-    state.PauseTiming();
-    auto b = std::make_unique<Bench>(ldif);
-    b->rt->settings.GroupListElev = "Elever";
-    state.ResumeTiming();
-    b->run(text);
-    state.PauseTiming();
-    ++runs;
-    const tv::test::DirectoryCounts c = b->counting.counts();
-    sum.searches += c.searches;
-    sum.searchRows += c.searchRows;
-    sum.binds += c.binds;
-    sum.commits += c.commits;
-    sum.changes += c.changes;
-    b.reset();
-    state.ResumeTiming();
-  }
-  report(state, sum, runs);
+  runOnFreshSchools(state, tree() + matchingGroups(),
+                    [](Bench& b) { b.rt->settings.GroupListElev = "Elever"; });
 }
 BENCHMARK(BM_GroupSyncRemoves)->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -424,12 +407,7 @@ void BM_SambaGroupSyncRemoves(benchmark::State& state) {
     school.run();
     state.PauseTiming();
     ++runs;
-    const tv::test::DirectoryCounts c = school.counting->counts();
-    sum.searches += c.searches;
-    sum.searchRows += c.searchRows;
-    sum.binds += c.binds;
-    sum.commits += c.commits;
-    sum.changes += c.changes;
+    sum += school.counting->counts();
     state.ResumeTiming();
   }
   school.standardGroups(true);

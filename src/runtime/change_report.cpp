@@ -138,29 +138,25 @@ void ChangeReport::record(const Change& change, const ChangeResult& result) {
 }
 
 void ChangeReport::hold() {
-  std::lock_guard lock(mutex_);
-  auto it = open_.find(std::this_thread::get_id());
-  if (it == open_.end()) return;
-  it->second.holding = true;
-  it->second.held.clear();
+  setHold(true, false);
 }
 
 void ChangeReport::releaseHeld() {
+  setHold(false, true);
+}
+
+void ChangeReport::dropHeld() {
+  setHold(false, false);
+}
+
+void ChangeReport::setHold(bool holding, bool writeHeld) {
   std::lock_guard lock(mutex_);
   auto it = open_.find(std::this_thread::get_id());
   if (it == open_.end()) return;
   Open& open = it->second;
-  open.holding = false;
-  (void)std::fwrite(open.held.data(), 1, open.held.size(), open.file);
+  if (writeHeld) (void)std::fwrite(open.held.data(), 1, open.held.size(), open.file);
+  open.holding = holding;
   open.held.clear();
-}
-
-void ChangeReport::dropHeld() {
-  std::lock_guard lock(mutex_);
-  auto it = open_.find(std::this_thread::get_id());
-  if (it == open_.end()) return;
-  it->second.holding = false;
-  it->second.held.clear();
 }
 
 void ChangeReport::end() {

@@ -127,6 +127,8 @@ class ChangeReport {
     std::string held;
   };
   void close(Open& open);
+  // Starts or ends the calling thread's hold; writeHeld writes what it held.
+  void setHold(bool holding, bool writeHeld);
 
   Log& log_;
   std::mutex mutex_;

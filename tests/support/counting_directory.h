@@ -20,6 +20,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,6 +41,31 @@ struct DirectoryCounts {
   unsigned long loads = 0;       // reads the property cache could not answer
 
   friend bool operator==(const DirectoryCounts&, const DirectoryCounts&) = default;
+  DirectoryCounts& operator+=(const DirectoryCounts& o) {
+    searches += o.searches;
+    searchRows += o.searchRows;
+    binds += o.binds;
+    rowBinds += o.rowBinds;
+    commits += o.commits;
+    changes += o.changes;
+    loads += o.loads;
+    return *this;
+  }
+  friend DirectoryCounts operator*(DirectoryCounts c, unsigned long n) {
+    c.searches *= n;
+    c.searchRows *= n;
+    c.binds *= n;
+    c.rowBinds *= n;
+    c.commits *= n;
+    c.changes *= n;
+    c.loads *= n;
+    return c;
+  }
+  friend std::ostream& operator<<(std::ostream& os, const DirectoryCounts& c) {
+    return os << "{searches " << c.searches << ", rows " << c.searchRows << ", binds " << c.binds
+              << ", row binds " << c.rowBinds << ", commits " << c.commits << ", changes "
+              << c.changes << ", loads " << c.loads << "}";
+  }
 };
 
 class CountingDirectory : public Directory {

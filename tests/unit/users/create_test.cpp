@@ -131,8 +131,8 @@ TEST(OpretBruger, NewAccountCostsAFixedNumberOfRoundTrips) {
   s.select(false);
   test::CountingDirectory counting(s.directory);
   s.rt.ports.directory = &counting;
-  const int kAccounts = 3;
-  for (int i = 0; i < kAccounts; ++i) {
+  const unsigned long kAccounts = 3;
+  for (unsigned long i = 0; i < kAccounts; ++i) {
     FileUser u = record("elev" + std::to_string(i), idFor("n" + std::to_string(i)));
     ASSERT_EQ(TjekEksisterendeBruger(s.rt, u), 0);
     ASSERT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
@@ -144,15 +144,8 @@ TEST(OpretBruger, NewAccountCostsAFixedNumberOfRoundTrips) {
   perAccount.commits = 4;
   perAccount.changes = 1;
   perAccount.loads = 1;
-  const test::DirectoryCounts c = counting.counts();
-  EXPECT_EQ(c.searches, kAccounts * perAccount.searches);
-  EXPECT_EQ(c.searchRows, kAccounts * perAccount.searchRows);
-  EXPECT_EQ(c.binds, kAccounts * perAccount.binds);
-  EXPECT_EQ(c.rowBinds, kAccounts * perAccount.rowBinds);
-  EXPECT_EQ(c.commits, kAccounts * perAccount.commits);
-  EXPECT_EQ(c.changes, kAccounts * perAccount.changes);
-  EXPECT_EQ(c.loads, kAccounts * perAccount.loads);
-  for (int i = 0; i < kAccounts; ++i) {
+  EXPECT_EQ(counting.counts(), perAccount * kAccounts);
+  for (unsigned long i = 0; i < kAccounts; ++i) {
     const std::string dn = "CN=elev" + std::to_string(i) + "," + kElev;
     EXPECT_EQ(s.value(dn, "displayName"), "Anna Berg");
     EXPECT_EQ(s.uac(dn), 0x200);
@@ -163,7 +156,7 @@ TEST(OpretBruger, NewAccountCostsAFixedNumberOfRoundTrips) {
   DraftingDirectory drafts(counting);
   s.rt.ports.directory = &drafts;
   counting.reset();
-  for (int i = 0; i < kAccounts; ++i) {
+  for (unsigned long i = 0; i < kAccounts; ++i) {
     FileUser u = record("ny" + std::to_string(i), idFor("m" + std::to_string(i)));
     ASSERT_EQ(TjekEksisterendeBruger(s.rt, u), 0);
     ASSERT_EQ(OpretBruger(s.rt, u), kSOk) << s.log();
@@ -173,15 +166,8 @@ TEST(OpretBruger, NewAccountCostsAFixedNumberOfRoundTrips) {
   oneAdd.binds = 1;
   oneAdd.commits = 1;
   oneAdd.changes = 1;
-  const test::DirectoryCounts d = counting.counts();
-  EXPECT_EQ(d.searches, kAccounts * oneAdd.searches);
-  EXPECT_EQ(d.searchRows, 0u);
-  EXPECT_EQ(d.binds, kAccounts * oneAdd.binds);
-  EXPECT_EQ(d.rowBinds, 0u);
-  EXPECT_EQ(d.commits, kAccounts * oneAdd.commits);
-  EXPECT_EQ(d.changes, kAccounts * oneAdd.changes);
-  EXPECT_EQ(d.loads, 0u);
-  for (int i = 0; i < kAccounts; ++i) {
+  EXPECT_EQ(counting.counts(), oneAdd * kAccounts);
+  for (unsigned long i = 0; i < kAccounts; ++i) {
     const std::string dn = "CN=ny" + std::to_string(i) + "," + kElev;
     EXPECT_EQ(s.value(dn, "displayName"), "Anna Berg");
     EXPECT_EQ(s.uac(dn), 0x200);
