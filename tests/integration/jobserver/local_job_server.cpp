@@ -26,7 +26,8 @@ LocalJobServer::LocalJobServer() {
   std::string python = TAVLEVAGT_PYTHON3;
   std::string script = TAVLEVAGT_JOB_SERVER_SCRIPT;
   std::string folder = folder_.path();
-  char* argv[] = {python.data(), script.data(), folder.data(), nullptr};
+  std::string endWithParent = "--end-with-parent";
+  char* argv[] = {python.data(), script.data(), folder.data(), endWithParent.data(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, python.c_str(), nullptr, nullptr, argv, environ) != 0) return;
   pid_ = pid;

@@ -3,7 +3,8 @@
 
 Started with a working folder: it makes its own test CA and server
 certificate there with openssl, listens on a free loopback port and writes
-"<port>\n" to <folder>/port when it is ready. It serves the token endpoint
+"<port>\n" to <folder>/port when it is ready. With "--end-with-parent" after
+the folder it ends when the process that started it does. It serves the token endpoint
 "/connect/token" and the job server requests (the last path segment names
 the request: "hentAdJobListe", "hentAdJob?brovaltId=<id>", "gemAdJobsvar").
 
@@ -202,7 +203,9 @@ def end_with_parent():
 
 
 def main():
-    threading.Thread(target=end_with_parent, daemon=True).start()
+    # Started by a test itself (not by a fixture script that detaches it).
+    if "--end-with-parent" in sys.argv[2:]:
+        threading.Thread(target=end_with_parent, daemon=True).start()
     make_certificates(FOLDER)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(FOLDER, "server.pem"), os.path.join(FOLDER, "server.key"))
